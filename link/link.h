@@ -1,0 +1,67 @@
+// The link to the board: receive ring, the three persistent packets, the waits
+// with their two exits (Disconnect and the watchdog), and the packet exchanges.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "link/interfaces.h"
+#include "link/packets.h"
+#include "link/rx_ring.h"
+
+namespace wire {
+
+class TLink {
+ public:
+  static constexpr int32_t kWatchdogTicks = 20;  // 20 ticks of 100 ms per request or block
+  static constexpr int kTries = 3;
+
+  TLink(ILinkPort& port, IMessagePump& pump) : Port(&port), Pump(&pump) {}
+
+  // The serial component's received-characters event.
+  void CommRxChar(uint32_t Count) { Rx.CommRxChar(*Port, Count); }
+  bool RxHasData() const { return Rx.RxHasData(); }
+  uint8_t RxGetByte() { return Rx.RxGetByte(); }
+
+  void SendByte(uint8_t b);
+
+  // Waits until a byte is in the ring. Leaves by throwing TAbortExchange when
+  // Disconnect was pressed or the watchdog ran out.
+  void WaitForByte();
+
+  // Reads one packet of n bytes (skipping anything before its 0x77) and answers
+  // it: returns 0 after 0x55, 0xCC after 0xAA.
+  uint16_t ReadPacket(void* buffer, size_t n);
+  // Sends n bytes and takes the board's answer: 0 for 0x55, 1 for anything else.
+  uint16_t SendPacket(const void* buffer, size_t n);
+  // Seals and sends the persistent reply, up to three times; 0 when accepted.
+  uint16_t SendReply();
+
+  // Reads a data block into Block (watchdog renewed, up to three tries); true
+  // when one arrived with a good checksum. Block.Data holds the last try either way.
+  bool ReceiveBlock();
+  // Sends 512 bytes as a data block (watchdog renewed, up to three tries); true
+  // when the board accepted it.
+  bool SendBlock(const uint8_t* data);
+
+  // One tick of the 100 ms timer: the watchdog counts down, never below 0.
+  void TimerTick() {
+    if (Watchdog > 0) --Watchdog;
+  }
+
+  ILinkPort& port() { return *Port; }
+  IMessagePump& pump() { return *Pump; }
+
+  TRxRing Rx;
+  TRequestPacket Request{};
+  TReplyPacket Reply{};
+  TSectorBlock Block{};
+  int32_t Watchdog = 0;
+  uint8_t AbortRequested = 0;
+
+ private:
+  ILinkPort* Port;
+  IMessagePump* Pump;
+};
+
+}  // namespace wire

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "link/link.h"
+#include "tests/support/fake_board.h"
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::Cat;
+using testsupport::ReplyBytes;
+using testsupport::RequestBytes;
+
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() {
+    Board.Attach(&Link);
+    Board.DisconnectWhenIdle = true;
+    Link.Watchdog = wire::TLink::kWatchdogTicks;
+  }
+  testsupport::TFakeBoard Board;
+  wire::TLink Link{Board, Board};
+};
+
+TEST_F(LinkTest, ReadPacketSkipsGarbageBeforeTheStartByte) {
+  Board.Send(Cat({{0x01, 0x55, 0xAA, 0xFF}, RequestBytes(0x16, 0x0100)}));
+  wire::TRequestPacket r{};
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
+  EXPECT_EQ(r.Service, 0x16);
+  EXPECT_EQ(r.AX, 0x0100);
+  EXPECT_EQ(Board.Written, Bytes{0x55});
+}
+
+TEST_F(LinkTest, StartByteInsideAPacketDoesNotRestartIt) {
+  Bytes req = RequestBytes(0x10, 0x0E77, 0x7777);
+  Board.Send(req);
+  wire::TRequestPacket r{};
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
+  EXPECT_EQ(r.AX, 0x0E77);
+  EXPECT_EQ(r.BX, 0x7777);
+}
+
+TEST_F(LinkTest, BadChecksumIsAnsweredWithNak) {
+  Bytes req = RequestBytes(0x10, 0x0E41);
+  req[6] ^= 0x01;
+  Board.Send(req);
+  wire::TRequestPacket r{};
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0xCC);
+  EXPECT_EQ(Board.Written, Bytes{0xAA});
+}
+
+TEST_F(LinkTest, WrongLengthFieldWithGoodChecksumIsAccepted) {
+  wire::TRequestPacket wire{};
+  wire.Service = 0x16;
+  wire::SealPacket(&wire, sizeof wire);
+  wire.Length = 0x1234;
+  wire.Checksum = 0;
+  wire.Checksum = wire::PacketChecksum(&wire, sizeof wire);
+  const auto* p = reinterpret_cast<const uint8_t*>(&wire);
+  Board.Send(Bytes(p, p + sizeof wire));
+  wire::TRequestPacket r{};
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
+  EXPECT_EQ(r.Length, 0x1234);
+}
+
+TEST_F(LinkTest, StrayStartByteCostsOneNakThenTheRealPacketIsFound) {
+  // A stray 0x77 swallows the next 12 bytes as a packet; the board resends after the NAK.
+  Board.Send(Cat({{0x77}, RequestBytes(0x16, 0x0100)})).Send(RequestBytes(0x16, 0x0100));
+  wire::TRequestPacket r{};
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0xCC);
+  EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
+  EXPECT_EQ(r.AX, 0x0100);
+  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0x55}));
+}
+
+TEST_F(LinkTest, SendReplyResendsTheIdenticalPacketAfterARefusal) {
+  Link.Reply.Code = 10;
+  Link.Reply.AX = 0x1E61;
+  Board.Nak().Send({0x12}).Ack();
+  EXPECT_EQ(Link.SendReply(), 0);
+  const Bytes one = ReplyBytes(10, 0x1E61, 0, 0, 0, 0);
+  EXPECT_EQ(Board.Written, Cat({one, one, one}));
+}
+
+TEST_F(LinkTest, SendReplyGivesUpAfterThreeRefusals) {
+  Board.Nak().Nak().Nak().Ack();
+  EXPECT_EQ(Link.SendReply(), 1);
+  EXPECT_EQ(Board.Written.size(), 3 * wire::kReplySize);
+  EXPECT_FALSE(Board.ScriptDone());  // the fourth answer was not read
+}
+
+TEST_F(LinkTest, SendPacketConsumesExactlyOneAnswerByte) {
+  Board.Send({0x55, 0x77});
+  wire::TReplyPacket reply{};
+  EXPECT_EQ(Link.SendPacket(&reply, sizeof reply), 0);
+  EXPECT_TRUE(Link.RxHasData());
+  EXPECT_EQ(Link.RxGetByte(), 0x77);
+}
+
+TEST_F(LinkTest, WaitWithWatchdogAtZeroLeavesAtOnceWithoutPumping) {
+  Link.Watchdog = 0;
+  wire::TRequestPacket r{};
+  EXPECT_THROW(Link.ReadPacket(&r, sizeof r), wire::TAbortExchange);
+  EXPECT_EQ(Board.WaitCalls, 0);
+}
+
+TEST_F(LinkTest, WaitLeavesWhenTheWatchdogRunsOutMidPacket) {
+  Bytes req = RequestBytes(0x16, 0);
+  Board.Send(Bytes(req.begin(), req.begin() + 5)).Tick(20).Send(Bytes(req.begin() + 5, req.end()));
+  wire::TRequestPacket r{};
+  EXPECT_THROW(Link.ReadPacket(&r, sizeof r), wire::TAbortExchange);
+  EXPECT_EQ(Board.TicksDelivered, 20);
+  EXPECT_EQ(Link.Watchdog, 0);
+  EXPECT_TRUE(Board.Written.empty());
+}
+
+TEST_F(LinkTest, WaitLeavesWhenDisconnectIsPressed) {
+  Board.Do([this] { Link.AbortRequested = 1; }).Ack();
+  wire::TReplyPacket reply{};
+  EXPECT_THROW(Link.SendPacket(&reply, sizeof reply), wire::TAbortExchange);
+  EXPECT_FALSE(Board.ScriptDone());
+}
+
+TEST_F(LinkTest, WatchdogNeverCountsBelowZero) {
+  Link.Watchdog = 1;
+  Link.TimerTick();
+  Link.TimerTick();
+  EXPECT_EQ(Link.Watchdog, 0);
+}
+
+TEST_F(LinkTest, ReceiveBlockRetriesAndKeepsTheLastTry) {
+  Bytes bad = testsupport::BlockBytes(0x11);
+  bad[100] ^= 0x40;
+  Board.Send(bad).Send(bad).Send(testsupport::BlockBytes(0x22));
+  Link.Watchdog = 3;
+  EXPECT_TRUE(Link.ReceiveBlock());
+  EXPECT_EQ(Link.Block.Data[0], 0x22);
+  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0x55}));
+}
+
+TEST_F(LinkTest, SendBlockSealsAndRetriesThreeTimesAtMost) {
+  uint8_t data[512];
+  for (int i = 0; i < 512; ++i) data[i] = static_cast<uint8_t>(i);
+  Board.Nak().Nak().Nak();
+  EXPECT_FALSE(Link.SendBlock(data));
+  const Bytes one = testsupport::BlockBytes(data);
+  EXPECT_EQ(Board.Written, Cat({one, one, one}));
+}
+
+}  // namespace
