@@ -1,0 +1,116 @@
+#include "floppy/floppy_image.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <new>
+
+#include "display/screen.h"
+
+namespace floppy {
+
+TFloppy::TFloppy(display::TScreen& screen, TMessageSink sink)
+    : Screen(screen), Sink(std::move(sink)) {}
+
+void TFloppy::Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text;
+  if (n > 0) {
+    text.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<size_t>(n));
+  }
+  va_end(args);
+  if (Sink) {
+    Sink(text);
+    return;
+  }
+  // ConPrintf formats into a bounded buffer: hand long texts over in pieces.
+  constexpr size_t kPiece = display::TScreen::kPrintfBuffer / 2;
+  for (size_t at = 0; at < text.size(); at += kPiece) {
+    Screen.ConPrintf("%s", text.substr(at, kPiece).c_str());
+  }
+}
+
+bool TFloppy::OpenImage(const std::string& name, bool readOnly) {
+  CloseImage();
+  const TOpenOutcome outcome = ImageFile.Open(name, readOnly, OpenFunction);
+  if (outcome == TOpenOutcome::ooFailed) {
+    Print("Can not open image file %s\r\n", name.c_str());
+    return false;
+  }
+  ReadOnly = ImageFile.ReadOnly();
+  if (outcome == TOpenOutcome::ooOpenedReadOnly) {
+    Print("Image file %s is read-only: writes are refused\r\n", name.c_str());
+  }
+  if (!IdentifyImage()) {
+    // Not identified: served with the geometry in force. The refusal of a
+    // sector size other than 512 has already closed the image.
+    if (HasImage()) Print("Can't Identify image\r\n");
+    return HasImage();
+  }
+  return true;
+}
+
+bool TFloppy::IdentifyImage() {
+  if (!HasImage()) return false;
+  BootSector.fill(0);
+  // A file too short to hold a boot sector carries no FAT mark.
+  const bool whole = ImageFile.ReadAt(0, BootSector.data(), BootSector.size());
+  Screen.ScreenDirty = 1;
+  const TBootInfo info = IdentifyBootSector(BootSector.data());
+  if (!whole || !info.Identified) return false;
+  Print("Bytes Per Sector :  %lu\r\n", static_cast<unsigned long>(info.BytesPerSector));
+  Print("Total Sector 16  :  %lu\r\n", static_cast<unsigned long>(info.TotalSectors16));
+  Print("Sectors Per Track:  %lu\r\n", static_cast<unsigned long>(info.SectorsPerTrack));
+  Print("Number Heads     :  %lu\r\n", static_cast<unsigned long>(info.HeadCount));
+  if (info.BytesPerSector != kSectorSize) {
+    // Sectors travel as 512-byte blocks: such an image cannot be served, and
+    // its geometry must not be left in force for the next one.
+    Print("Can't support sector size not equal 512\r\n");
+    CloseImage();
+    return false;
+  }
+  BytesPerSector = info.BytesPerSector;
+  HeadCount = info.HeadCount;
+  SectorsPerTrack = info.SectorsPerTrack;
+  return true;
+}
+
+bool TFloppy::AllocTrackBuffer() {
+  FreeTrackBuffer();
+  const size_t bytes = static_cast<size_t>(SectorsPerTrack) * BytesPerSector;
+  try {
+    if (bytes > TrackBufferLimit) throw std::bad_alloc();
+    TrackBuffer.assign(bytes, 0);
+  } catch (const std::bad_alloc&) {
+    TrackBuffer.clear();
+    TrackBuffer.shrink_to_fit();
+    Print("internal error: not enough memory!\r\n");
+    return false;
+  }
+  return true;
+}
+
+void TFloppy::CloseImage() {
+  ImageFile.Close();
+  ReadOnly = false;
+}
+
+void TFloppy::FreeTrackBuffer() { std::vector<uint8_t>().swap(TrackBuffer); }
+
+int32_t TFloppy::ChsToOffset(int16_t cylinder, int16_t head, int16_t sector) const {
+  // Computed modulo 2^64 so that no input overflows; the low 32 bits are the
+  // signed 32-bit result.
+  const auto c = static_cast<uint64_t>(static_cast<int64_t>(cylinder));
+  const auto h = static_cast<uint64_t>(static_cast<int64_t>(head));
+  const auto s = static_cast<uint64_t>(static_cast<int64_t>(sector));
+  const uint64_t offset = ((c * HeadCount + h) * SectorsPerTrack + s - 1) * BytesPerSector;
+  return static_cast<int32_t>(static_cast<uint32_t>(offset));
+}
+
+}  // namespace floppy

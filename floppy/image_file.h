@@ -1,0 +1,60 @@
+// The image file on the host: a regular file opened for update (or read-only),
+// read and written in place at byte offsets. Writes go straight to the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace floppy {
+
+// The open(2) the image file uses; replaceable so that tests can play refusals
+// (EACCES, EROFS...) that root never sees. Returns a descriptor or -1 with errno.
+using TOpenFunction = std::function<int(const char* path, int flags)>;
+
+enum class TOpenOutcome : uint8_t {
+  ooOpened,          // as asked
+  ooOpenedReadOnly,  // asked for update, refused by permissions: opened read-only
+  ooFailed,          // missing, not a regular file, or any other refusal
+};
+
+// True for the errors of an update open that a read-only open may get past:
+// file permissions, a read-only file system, an immutable file.
+bool ShouldRetryReadOnly(int error);
+
+class TImageFile {
+ public:
+  TImageFile() = default;
+  ~TImageFile() { Close(); }
+  TImageFile(const TImageFile&) = delete;
+  TImageFile& operator=(const TImageFile&) = delete;
+
+  // Opens `name` for reading and writing (or only reading when `readOnly`),
+  // without blocking on FIFOs or devices; anything but a regular file is
+  // refused. Closes a file already open first.
+  TOpenOutcome Open(const std::string& name, bool readOnly, const TOpenFunction& openFunction = {});
+
+  bool IsOpen() const { return Fd >= 0; }
+  bool ReadOnly() const { return IsReadOnly; }
+
+  // Reads exactly n bytes at offset; false on an error or the end of the file.
+  bool ReadAt(int64_t offset, uint8_t* data, size_t n);
+  // Writes exactly n bytes at offset; false on an error or a read-only file.
+  bool WriteAt(int64_t offset, const uint8_t* data, size_t n);
+  // Hands what was written to the storage; false on an error.
+  bool Flush();
+  // The file's size in bytes now, or -1.
+  int64_t Size() const;
+  // Syncs and closes; does nothing when no file is open.
+  void Close();
+
+  // errno of the last failed operation.
+  int LastError = 0;
+
+ private:
+  int Fd = -1;
+  bool IsReadOnly = false;
+};
+
+}  // namespace floppy
