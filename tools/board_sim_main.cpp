@@ -1,0 +1,70 @@
+// board-sim: the simulated board, on a device or with the console as its child.
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+
+#include "tools/board_app.h"
+#include "tools/board_options.h"
+#include "tools/console_child.h"
+
+using namespace boardsim;
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto options = ParseBoardOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+  if (!options) {
+    std::cerr << "board-sim: " << error << "\n" << BoardUsage();
+    return 2;
+  }
+  if (options->Help) {
+    std::cout << BoardUsage();
+    return 0;
+  }
+
+  std::unique_ptr<TConsoleChild> child;
+  int fd = -1;
+  if (!options->Device.empty()) {
+    fd = OpenBoardDevice(options->Device, options->BitsPerSecond, error);
+  } else {
+    const std::string console =
+        options->Console.empty() ? DefaultConsolePath() : options->Console;
+    child = TConsoleChild::Start(console, options->Image, options->ConsoleArgs, error);
+    if (child) fd = child->MasterFd();
+  }
+  if (fd < 0) {
+    std::cerr << "board-sim: " << error << "\n";
+    return 1;
+  }
+
+  TSystemClock clock;
+  TPacer pacer(clock, options->BitsPerSecond);
+  TFaultInjector faults(options->Faults);
+  TLinkConfig linkConfig;
+  linkConfig.AckTimeout = std::chrono::milliseconds(options->AckTimeoutMs);
+  TBoardLink link(fd, clock, pacer, faults, linkConfig);
+  if (child) link.SetHostAlive([&child] { return child->Alive(); });
+
+  TAppConfig appConfig;
+  if (options->TimeoutSeconds)
+    appConfig.Timeout = std::chrono::milliseconds(
+        static_cast<long long>(*options->TimeoutSeconds * 1000.0));
+  TBoardApp app(link, clock, std::cout, std::cerr, appConfig);
+
+  int status = 1;
+  try {
+    switch (options->Script) {
+      case TScriptKind::Demo: status = app.RunDemo(); break;
+      case TScriptKind::ReadImage: status = app.ReadImage(options->ScriptPath); break;
+      case TScriptKind::WriteImage: status = app.WriteImage(options->ScriptPath); break;
+      case TScriptKind::Ping: status = app.Ping(options->ScriptCount); break;
+      case TScriptKind::Keys: status = app.Keys(options->ScriptCount); break;
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "board-sim: " << e.what() << "\n";
+    status = 1;
+  }
+  std::cout.flush();
+  if (options->Device.empty() == false) ::close(fd);
+  return status;
+}
