@@ -1,0 +1,60 @@
+// Program start: options, the application object titled "Remote Nerova", the
+// main window, and the message loop.
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/consolew.h"
+#include "app/options.h"
+
+namespace {
+
+bool HasDisplay(const app::TOptions& options) {
+  for (size_t i = 0; i < options.ToolkitArgs.size(); ++i) {
+    if (options.ToolkitArgs[i] == "-platform") return true;
+  }
+  for (const char* var : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* v = std::getenv(var);
+    if (v != nullptr && *v != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const app::TParseResult parsed = app::ParseOptions(args);
+  if (parsed.ExitCode >= 0) {
+    std::fputs(parsed.Message.c_str(), parsed.ExitCode == 0 ? stdout : stderr);
+    return parsed.ExitCode;
+  }
+  if (!HasDisplay(parsed.Options)) {
+    std::fputs("consolew: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
+               "start it from a desktop session, or use -platform offscreen\n",
+               stderr);
+    return 1;
+  }
+
+  // Qt sees the program name and its own options only.
+  std::vector<std::string> qtArgs{argv[0]};
+  qtArgs.insert(qtArgs.end(), parsed.Options.ToolkitArgs.begin(), parsed.Options.ToolkitArgs.end());
+  std::vector<char*> qtArgv;
+  for (auto& a : qtArgs) qtArgv.push_back(a.data());
+  qtArgv.push_back(nullptr);
+  int qtArgc = static_cast<int>(qtArgs.size());
+
+  QApplication application(qtArgc, qtArgv.data());
+  QApplication::setApplicationName(QStringLiteral("Remote Nerova"));
+  try {
+    app::TConDos window(parsed.Options);
+    window.show();
+    QApplication::exec();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Remote Nerova"), QString::fromLocal8Bit(e.what()));
+  }
+  return 0;
+}

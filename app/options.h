@@ -1,0 +1,31 @@
+// The command line of the Linux console (the original had none): which devices
+// stand behind "COM1" and "COM2", a floppy image to preselect, and whether to
+// press Connect at start.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct TOptions {
+  std::string Com1 = "/dev/ttyS0";
+  std::string Com2 = "/dev/ttyS1";
+  std::string Image;          // empty: none chosen
+  bool Connect = false;       // press Connect once the window is shown
+  bool UseCom2 = false;       // select "COM2" at start
+  std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
+};
+
+struct TParseResult {
+  TOptions Options;
+  // -1: go on and start; otherwise exit at once with this status after printing Message.
+  int ExitCode = -1;
+  std::string Message;
+};
+
+// Parses the arguments after the program name.
+TParseResult ParseOptions(const std::vector<std::string>& args);
+std::string Usage();
+
+}  // namespace app

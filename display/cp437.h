@@ -1,0 +1,12 @@
+// The board's character set: every code 0-255 is a glyph of the PC's code page 437,
+// the control codes' symbols included.
+#pragma once
+
+#include <cstdint>
+
+namespace display {
+
+// Unicode code point that shows the CP437 glyph of `code` (code 0 shows as a blank).
+char32_t Cp437ToUnicode(uint8_t code);
+
+}  // namespace display
