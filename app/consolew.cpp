@@ -1,6 +1,7 @@
 #include "app/consolew.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -27,6 +28,19 @@ QFont MonoFont(int pixels) {
   return f;
 }
 
+// The layout's widths were measured for a 96-dpi Windows font; where this
+// platform's font needs more room, a control grows and those to its right move along.
+void FitRow(std::initializer_list<QWidget*> row) {
+  int minLeft = 0;
+  for (QWidget* w : row) {
+    const QRect g = w->geometry();
+    const int width = std::max(g.width(), w->sizeHint().width());
+    const int left = std::max(g.left(), minLeft);
+    w->setGeometry(left, g.top(), width, g.height());
+    minLeft = left + width + 3;
+  }
+}
+
 void SetTextColour(QWidget* w, const QColor& colour) {
   QPalette p = w->palette();
   p.setColor(QPalette::ButtonText, colour);
@@ -41,11 +55,9 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
       Renderer(display::MakeDisplayFont()),
       MarkerState(Renderer.CellWidth, Renderer.CellHeight, PanelHeight) {
   setWindowTitle(QString::fromLatin1(kWindowCaption));
+  // The window is black wherever the screen image does not cover it; paintEvent
+  // fills it, so the controls keep the desktop's own colours.
   setAttribute(Qt::WA_OpaquePaintEvent);
-  QPalette black = palette();
-  black.setColor(QPalette::Window, Qt::black);
-  setPalette(black);
-  setFont(display::MakeDisplayFont());
 
   RunOpenDialog = [this]() -> std::optional<QString> {
     const QString start = FileName.isEmpty() ? QStringLiteral(".") : FileName;
@@ -98,7 +110,10 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
   Screen.VideoMode = 3;
   Screen.ClearScreen();
 
-  Keyboard.OnStateText = [this](const std::string& text) { Label1->setText(QString::fromStdString(text)); };
+  Keyboard.OnStateText = [this](const std::string& text) {
+    Label1->setText(QString::fromStdString(text));
+    Label1->adjustSize();
+  };
   KeyHook = std::make_unique<keyboard::TKeyHook>(*this, Keyboard);
   qApp->installEventFilter(KeyHook.get());
 
@@ -124,15 +139,14 @@ TConDos::~TConDos() {
 void TConDos::BuildPanel(const TOptions& options) {
   Panel = new QWidget(this);
   Panel->setAutoFillBackground(true);
-  QPalette panelPalette = QApplication::palette();
-  Panel->setPalette(panelPalette);
   Panel->setGeometry(0, 0, MarkerState.NaturalWidth(), PanelHeight);
 
   Connect = new QPushButton(QStringLiteral("Connect"), Panel);
   Connect->setGeometry(7, 8, 71, 25);
   Connect->setToolTip(QStringLiteral("Open COM Port"));
   Connect->setFont(SansFont(13, true));
-  SetTextColour(Connect, Qt::white);
+  // The layout asks for white text here, which the Windows button never showed
+  // (push buttons are drawn in system colours); white on a light button is unreadable.
   connect(Connect, &QPushButton::clicked, this, [this] { OpenComClick(); });
 
   Disconnect = new QToolButton(Panel);
@@ -216,6 +230,10 @@ void TConDos::BuildPanel(const TOptions& options) {
   QPalette white = Marker->palette();
   white.setColor(QPalette::Window, Qt::white);
   Marker->setPalette(white);
+
+  FitRow({Com1Item, Com2Item});
+  COMGroup->resize(std::max(COMGroup->width(), Com2Item->geometry().right() + 6), COMGroup->height());
+  FitRow({EnaKeyboard, EnaVideo, EnaFloppy, COMGroup, Label1});
 
   setTabOrder(Connect, EnaKeyboard);
   setTabOrder(EnaKeyboard, EnaVideo);
