@@ -7,8 +7,13 @@ namespace wire {
 void TLink::SendByte(uint8_t b) { (void)Port->Write(&b, 1); }
 
 void TLink::WaitForByte() {
-  while (!Rx.RxHasData()) {
-    if (AbortRequested != 0 || Watchdog <= 0) throw TAbortExchange{};
+  for (;;) {
+    // Disconnect frees the image and the track buffer that the exchange works
+    // on: once it has been pressed no wait returns, not even with bytes that
+    // arrived in the same turn of the message loop.
+    if (AbortRequested != 0) throw TAbortExchange{};
+    if (Rx.RxHasData()) return;
+    if (Watchdog <= 0) throw TAbortExchange{};
     // Blocks in the window system until something happens (a byte, a tick, a click).
     Pump->WaitForEvents();
   }
@@ -23,7 +28,12 @@ uint16_t TLink::ReadPacket(void* buffer, size_t n) {
     if (i == 0 && b != kPacketStart) continue;  // resynchronise on the start byte
     p[i++] = b;
   }
-  if (PacketChecksum(p, n) == 0) {
+  // A data block also carries its length. When its start byte is lost, the
+  // block is framed on a 0x77 inside the data and completed with the head of
+  // the board's resend: a rotation of the real block, whose sum is always 0.
+  // Its length bytes are then data bytes, which tells it apart.
+  const bool framed = n != kBlockSize || (p[1] == (kBlockSize & 0xFF) && p[2] == (kBlockSize >> 8));
+  if (framed && PacketChecksum(p, n) == 0) {
     SendByte(kAck);
     return 0;
   }

@@ -7,6 +7,11 @@ namespace boardsim {
 namespace {
 constexpr auto kRecoveryQuiet = std::chrono::milliseconds(100);
 constexpr auto kRecoveryLimit = std::chrono::milliseconds(1000);
+// AH of a disk call whose data blocks did not arrive intact: worth another try,
+// as a BIOS caller retries a diskette error.
+constexpr uint8_t kDiskCrcError = 0x10;
+
+bool Final(const TDiskResult& r) { return r.Ok() || (r.Linked && r.Status != kDiskCrcError); }
 }  // namespace
 
 wire::TRequestPacket MakeRequest(uint8_t service, const TRegs& r) {
@@ -157,7 +162,7 @@ TDiskResult TBoardBios::ReadSectors(uint8_t cyl, uint8_t head, uint8_t sector, u
   for (int attempt = 0; attempt < kCallTries; ++attempt) {
     if (attempt > 0) Link->DrainUntilQuiet(kRecoveryQuiet, kRecoveryLimit);
     result = ReadOnce(r, count, out, reboot && attempt == 0);
-    if (result.Linked) return result;
+    if (Final(result)) return result;
   }
   ++Failures;
   return result;
@@ -200,7 +205,7 @@ TDiskResult TBoardBios::WriteSectors(uint8_t cyl, uint8_t head, uint8_t sector, 
   for (int attempt = 0; attempt < kCallTries; ++attempt) {
     if (attempt > 0) Link->DrainUntilQuiet(kRecoveryQuiet, kRecoveryLimit);
     result = WriteOnce(r, count, in, reboot && attempt == 0);
-    if (result.Linked) return result;
+    if (Final(result)) return result;
   }
   ++Failures;
   return result;

@@ -37,7 +37,8 @@ const char* LinkStatusName(TLinkStatus s) {
 
 TBoardLink::TBoardLink(int fd, IClock& clock, TPacer& pacer, TFaultInjector& faults,
                        const TLinkConfig& config)
-    : Fd(fd), Clock(&clock), Pacer(&pacer), FaultsRef(&faults), Cfg(config) {
+    : Fd(fd), Clock(&clock), Pacer(&pacer), RxPacer(clock, pacer.BitsPerSecond()),
+      FaultsRef(&faults), Cfg(config) {
   if (Cfg.Tries < 1) Cfg.Tries = 1;
   if (Cfg.ChunkBytes == 0) Cfg.ChunkBytes = 1;
 }
@@ -112,6 +113,8 @@ bool TBoardLink::Fill(TDeadline deadline) {
           }
         } else {
           Counters.BytesReceived += static_cast<uint64_t>(n);
+          // The host wrote them at once; on the line they take their time.
+          RxPacer.Pace(static_cast<size_t>(n));
           bool any = false;
           for (ssize_t i = 0; i < n; ++i) {
             uint8_t b = buffer[i];

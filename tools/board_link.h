@@ -1,7 +1,8 @@
 // The board's end of the serial link: sends requests and data blocks and waits
 // for the host's acknowledgement, reads the host's replies and blocks and
 // acknowledges them, with time-outs and retries, over one file descriptor.
-// The line's faults (fault_injector.h) and speed (pacer.h) are applied here.
+// The line's faults (fault_injector.h) and speed (pacer.h) are applied here, to
+// what the board writes and to what it reads.
 #pragma once
 
 #include <chrono>
@@ -102,6 +103,7 @@ class TBoardLink {
   int Fd;
   IClock* Clock;
   TPacer* Pacer;
+  TPacer RxPacer;  // the other direction of the line: the host's bytes arrive no faster
   TFaultInjector* FaultsRef;
   TLinkConfig Cfg;
   TLinkStats Counters;

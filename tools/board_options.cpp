@@ -37,7 +37,7 @@ std::string BoardUsage() {
       "  --console PATH         console binary to start (default: consolew next to board-sim);\n"
       "                         it runs as: consolew --com1 SLAVE --connect [--image FILE]\n"
       "  --image FILE           diskette image for the console to serve\n"
-      "  --baud N               pace what the board writes at N bit/s, 10 bits a byte\n"
+      "  --baud N               pace the line at N bit/s both ways, 10 bits a byte\n"
       "                         (default 115200 = 11520 bytes/s)\n"
       "  --unpaced              write as fast as the line takes it\n"
       "  --ack-timeout MS       wait for an acknowledgement or packet (default 500)\n"

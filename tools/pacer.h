@@ -25,6 +25,7 @@ class TPacer {
   TNanos LineTime(uint64_t n) const;
 
   bool Paced() const { return Bps != 0; }
+  uint32_t BitsPerSecond() const { return Bps; }
   TClockTime LineFreeAt() const { return BurstStart + LineTime(BurstBytes); }
 
  private:

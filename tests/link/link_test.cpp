@@ -26,7 +26,7 @@ TEST_F(LinkTest, ReadPacketSkipsGarbageBeforeTheStartByte) {
   wire::TRequestPacket r{};
   EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
   EXPECT_EQ(r.Service, 0x16);
-  EXPECT_EQ(r.AX, 0x0100);
+  EXPECT_EQ(uint16_t{r.AX}, 0x0100);
   EXPECT_EQ(Board.Written, Bytes{0x55});
 }
 
@@ -35,8 +35,8 @@ TEST_F(LinkTest, StartByteInsideAPacketDoesNotRestartIt) {
   Board.Send(req);
   wire::TRequestPacket r{};
   EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
-  EXPECT_EQ(r.AX, 0x0E77);
-  EXPECT_EQ(r.BX, 0x7777);
+  EXPECT_EQ(uint16_t{r.AX}, 0x0E77);
+  EXPECT_EQ(uint16_t{r.BX}, 0x7777);
 }
 
 TEST_F(LinkTest, BadChecksumIsAnsweredWithNak) {
@@ -59,7 +59,7 @@ TEST_F(LinkTest, WrongLengthFieldWithGoodChecksumIsAccepted) {
   Board.Send(Bytes(p, p + sizeof wire));
   wire::TRequestPacket r{};
   EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
-  EXPECT_EQ(r.Length, 0x1234);
+  EXPECT_EQ(uint16_t{r.Length}, 0x1234);
 }
 
 TEST_F(LinkTest, StrayStartByteCostsOneNakThenTheRealPacketIsFound) {
@@ -68,7 +68,7 @@ TEST_F(LinkTest, StrayStartByteCostsOneNakThenTheRealPacketIsFound) {
   wire::TRequestPacket r{};
   EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0xCC);
   EXPECT_EQ(Link.ReadPacket(&r, sizeof r), 0);
-  EXPECT_EQ(r.AX, 0x0100);
+  EXPECT_EQ(uint16_t{r.AX}, 0x0100);
   EXPECT_EQ(Board.Written, (Bytes{0xAA, 0x55}));
 }
 
@@ -120,6 +120,30 @@ TEST_F(LinkTest, WaitLeavesWhenDisconnectIsPressed) {
   EXPECT_FALSE(Board.ScriptDone());
 }
 
+TEST_F(LinkTest, AnswerArrivingWithDisconnectDoesNotEndTheWait) {
+  // Disconnect and the board's 0x55 are handled in the same turn of the message
+  // loop: the wait must still leave, since Disconnect has freed the track buffer
+  // that the caller would go on to use.
+  struct TAckPort : wire::ILinkPort {
+    bool Left = true;
+    int Read(void* buffer, uint32_t count) override {
+      if (!Left || count == 0) return 0;
+      *static_cast<uint8_t*>(buffer) = wire::kAck;
+      Left = false;
+      return 1;
+    }
+    int Write(const void*, uint32_t count) override { return static_cast<int>(count); }
+    int InQueCount() override { return Left ? 1 : 0; }
+  } port;
+  Board.Do([&] {
+    Link.AbortRequested = 1;
+    Link.Rx.CommRxChar(port, 1);
+  });
+  wire::TReplyPacket reply{};
+  EXPECT_THROW(Link.SendPacket(&reply, sizeof reply), wire::TAbortExchange);
+  EXPECT_TRUE(Link.RxHasData());  // the answer is left unread
+}
+
 TEST_F(LinkTest, WatchdogNeverCountsBelowZero) {
   Link.Watchdog = 1;
   Link.TimerTick();
@@ -135,6 +159,23 @@ TEST_F(LinkTest, ReceiveBlockRetriesAndKeepsTheLastTry) {
   EXPECT_TRUE(Link.ReceiveBlock());
   EXPECT_EQ(Link.Block.Data[0], 0x22);
   EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0x55}));
+}
+
+TEST_F(LinkTest, BlockFramedOnAStartByteInsideItsDataIsRefusedThoughItsSumIsZero) {
+  // The block's real start byte is lost on the line; the host frames on the
+  // 0x77 at data offset 100 and completes the 516 bytes with the head of the
+  // board's resend. That rotation sums to 0 but its length bytes are data, so
+  // it is refused each time instead of being taken as the sector.
+  uint8_t data[512];
+  for (int i = 0; i < 512; ++i) data[i] = static_cast<uint8_t>(i % 0x70);
+  data[100] = 0x77;
+  const Bytes block = testsupport::BlockBytes(data);
+  const Bytes lost(block.begin() + 1, block.end());
+  ASSERT_EQ(wire::PacketChecksum(Cat({Bytes(block.begin() + 104, block.end()), Bytes(block.begin(), block.begin() + 104)}).data(), 516), 0);
+  Board.Send(lost).Send(block).Send(block).Send(block);
+  Link.Watchdog = 3;
+  EXPECT_FALSE(Link.ReceiveBlock());
+  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0xAA}));
 }
 
 TEST_F(LinkTest, SendBlockSealsAndRetriesThreeTimesAtMost) {

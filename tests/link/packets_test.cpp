@@ -32,10 +32,10 @@ TEST(PacketLayout, RequestFieldsAreLittleEndianAtTheirOffsets) {
   wire::TRequestPacket r{};
   std::memcpy(&r, wire, sizeof wire);
   EXPECT_EQ(r.Service, 0x10);
-  EXPECT_EQ(r.AX, 0x1234);
-  EXPECT_EQ(r.BX, 0x5678);
-  EXPECT_EQ(r.CX, 0x9ABC);
-  EXPECT_EQ(r.DX, 0xDEF0);
+  EXPECT_EQ(uint16_t{r.AX}, 0x1234);
+  EXPECT_EQ(uint16_t{r.BX}, 0x5678);
+  EXPECT_EQ(uint16_t{r.CX}, 0x9ABC);
+  EXPECT_EQ(uint16_t{r.DX}, 0xDEF0);
   EXPECT_EQ(wire::Hi(r.AX), 0x12);
   EXPECT_EQ(wire::Lo(r.AX), 0x34);
 }
