@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include "app/options.h"
 
 namespace {
@@ -53,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{{"--com2", ""}, "--com2 needs a device path"},
                       TBadCase{{"--image"}, "--image needs a file name"},
                       TBadCase{{"-platform"}, "-platform needs a value"},
-                      TBadCase{{"image.img"}, "unknown option 'image.img'"}));
+                      TBadCase{{"image.img"}, "unknown option 'image.img'"}), testsupport::TIndexName());
 
 TEST(Options, ToolkitOptionsArePassedOnInOrder) {
   const auto r = Parse({"-platform", "offscreen", "--connect", "-reverse"});

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <thread>
@@ -125,7 +127,7 @@ TEST_P(WindowOptionBits, FollowTheCheckBoxes) {
 INSTANTIATE_TEST_SUITE_P(All, WindowOptionBits,
                          ::testing::Values(TOptionCase{false, false, false, 0}, TOptionCase{true, false, false, 1},
                                            TOptionCase{false, true, false, 2}, TOptionCase{true, true, false, 3},
-                                           TOptionCase{false, false, true, 4}, TOptionCase{true, true, true, 7}));
+                                           TOptionCase{false, false, true, 4}, TOptionCase{true, true, true, 7}), testsupport::TIndexName());
 
 TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
   MakeWindow();

@@ -1,6 +1,8 @@
 #include "comm/comm.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/support/param_names.h"
 #include <termios.h>
 
 #include <cerrno>
@@ -127,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TFramingCase{0, 0, 8, CS8}, TFramingCase{1, 0, 7, CS7 | PARENB | PARODD},
                       TFramingCase{2, 2, 8, CS8 | PARENB | CSTOPB},
                       TFramingCase{3, 0, 6, CS6 | PARENB | PARODD | CMSPAR},
-                      TFramingCase{4, 2, 5, CS5 | PARENB | CMSPAR | CSTOPB}));
+                      TFramingCase{4, 2, 5, CS5 | PARENB | CMSPAR | CSTOPB}), testsupport::TIndexName());
 
 struct TLineCase {
   TBaudRate rate;
@@ -154,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, CommLineSettings,
                                            TLineCase{br9600, sb20, B9600, true},
                                            TLineCase{br19200, sb10, B19200, false},
                                            TLineCase{br2400, sb20, B2400, true},
-                                           TLineCase{br921600, sb10, B921600, false}));
+                                           TLineCase{br921600, sb10, B921600, false}), testsupport::TIndexName());
 
 // A pseudo-terminal always frames 8 bits without parity (its driver resets the rest):
 // asking for anything else is reported like any other framing the device cannot do.

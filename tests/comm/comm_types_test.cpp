@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <cerrno>
 
 #include "comm/comm_error.h"
@@ -47,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TRateCase{br56000, 56000, 1920}, TRateCase{br115200, 115200, 1600},
                       TRateCase{br128000, 128000, 1476}, TRateCase{br256000, 256000, 1371},
                       TRateCase{br230400, 230400, 1280}, TRateCase{br921600, 921600, 1129},
-                      TRateCase{brUSER, 0, 1066}));
+                      TRateCase{brUSER, 0, 1066}), testsupport::TIndexName());
 
 TEST(CommTypes, DeviceMaskIsTheSumOfTheMemberBits) {
   EXPECT_EQ(DeviceMaskOf(kAllCommEvents), 0x1FFu);

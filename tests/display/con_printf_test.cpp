@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <string>
 
 #include "display/screen.h"
@@ -63,7 +65,7 @@ TEST_P(ConPrintfLong, PrintsTheWholeText) {
   EXPECT_EQ(s.Cell(length % 80, length / 80).Char, 0x20);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, ConPrintfLong, ::testing::Values(255, 256, 257, 1000, 1999));
+INSTANTIATE_TEST_SUITE_P(Lengths, ConPrintfLong, ::testing::Values(255, 256, 257, 1000, 1999), testsupport::TIndexName());
 
 TEST(ConPrintf, LongTextScrollsLikeStrOut) {
   TScreen s;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include "tests/display/screen_pattern.h"
 
 namespace {
@@ -177,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TCursorCase{9, 80, 80},    // already past the last column
                       TCursorCase{9, 200, 200},  // set there by the board
                       TCursorCase{8, 0, 0}, TCursorCase{8, 5, 4}, TCursorCase{8, 80, 79},
-                      TCursorCase{7, 33, 33}, TCursorCase{13, 50, 0}));
+                      TCursorCase{7, 33, 33}, TCursorCase{13, 50, 0}), testsupport::TIndexName());
 
 TEST(ScreenModel, TeletypeKeepsTheCellsAttribute) {
   TScreen s;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include "tests/display/screen_pattern.h"
 #include "tests/support/core_fixture.h"
 
@@ -122,7 +124,7 @@ TEST_P(VideoWrapAtBottom, OverwritesRow24WithoutScroll) {
   EXPECT_EQ(core.Screen.CursorRow, 24);
 }
 
-INSTANTIATE_TEST_SUITE_P(Functions, VideoWrapAtBottom, ::testing::Values(0x0958, 0x0A59));
+INSTANTIATE_TEST_SUITE_P(Functions, VideoWrapAtBottom, ::testing::Values(0x0958, 0x0A59), testsupport::TIndexName());
 
 TEST_F(VideoServiceTest, FullCountFillsWithinTheScreen) {
   SetCursor(0, 0);
@@ -214,7 +216,7 @@ TEST_P(VideoIgnored, ChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Functions, VideoIgnored,
                          ::testing::Values(0x0141, 0x0341, 0x0441, 0x0541, 0x0841, 0x0B41,
                                            0x0C41, 0x0D41, 0x0F00, 0x0F41, 0x1041, 0x7F41,
-                                           0xFF41));
+                                           0xFF41), testsupport::TIndexName());
 
 TEST_F(VideoServiceTest, ExtremeRegistersStayInsideTheStorage) {
   Video(0x06FF, 0xFFFF, 0xFFFF, 0xFFFF);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include "display/screen.h"
 #include "tests/display/screen_pattern.h"
 
@@ -95,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, WindowBlank,
                                            TBlankCase{TDir::Up06, 7}, TBlankCase{TDir::Up06, 255},
                                            TBlankCase{TDir::Down07, 0}, TBlankCase{TDir::Down07, 6},
                                            TBlankCase{TDir::Down07, 7},
-                                           TBlankCase{TDir::Down07, 255}));
+                                           TBlankCase{TDir::Down07, 255}), testsupport::TIndexName());
 
 TEST(WindowScroll, FiveLinesInSixRowWindowKeepOneRow) {
   TScreen s;
@@ -175,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TOffCase{TDir::Up06, 80, 0, 255, 24},     // right of the screen
                       TOffCase{TDir::Up06, 0, 200, 79, 30},     // inverted, fill row 30
                       TOffCase{TDir::Down07, 0, 200, 79, 3},    // inverted, fill row 200
-                      TOffCase{TDir::Down07, 255, 255, 255, 255}));
+                      TOffCase{TDir::Down07, 255, 255, 255, 255}), testsupport::TIndexName());
 
 TEST(WindowScroll, InvertedWindowClipsItsFillRow) {
   TScreen s;

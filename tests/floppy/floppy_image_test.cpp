@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/param_names.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TChsCase{0, 0, 1, 2, 18, 0}, TChsCase{1, 0, 1, 2, 18, 18432},
                       TChsCase{0, 1, 1, 2, 18, 9216}, TChsCase{79, 1, 18, 2, 18, 1474048},
                       TChsCase{0, 0, 0, 2, 18, -512}, TChsCase{2, 1, 5, 1, 9, 15872},
-                      TChsCase{-1, 0, 1, 2, 18, -18432}));
+                      TChsCase{-1, 0, 1, 2, 18, -18432}), testsupport::TIndexName());
 
 TEST(FloppyMessages, GoToTheScreenByDefault) {
   display::TScreen screen;

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "tests/support/param_names.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +110,6 @@ TEST_P(ImageFileFallback, RetriesReadOnlyOnPermissionErrors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Errors, ImageFileFallback,
-                         ::testing::Values(EACCES, EROFS, EPERM, ENOENT, ENOSPC, ETXTBSY));
+                         ::testing::Values(EACCES, EROFS, EPERM, ENOENT, ENOSPC, ETXTBSY), testsupport::TIndexName());
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <string>
 #include <vector>
 
@@ -233,7 +235,7 @@ TEST_P(LockKeyTest, TogglesOnKeyDownOnly) {
 INSTANTIATE_TEST_SUITE_P(Locks, LockKeyTest,
                          ::testing::Values(TLockCase{0x3A, kVkCapital, 0x40},
                                            TLockCase{0x45, kVkNumLock, 0x20},
-                                           TLockCase{0x46, kVkScroll, 0x10}));
+                                           TLockCase{0x46, kVkScroll, 0x10}), testsupport::TIndexName());
 
 TEST_F(KeyboardTest, CapsLockKeyChangesLetters) {
   Down(0x3A, kVkCapital);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <set>
 
 #include "display/cp437.h"
@@ -26,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TGlyphCase{0x9E, 0x20A7}, TGlyphCase{0xB0, 0x2591}, TGlyphCase{0xB3, 0x2502},
                       TGlyphCase{0xC4, 0x2500}, TGlyphCase{0xC9, 0x2554}, TGlyphCase{0xCD, 0x2550},
                       TGlyphCase{0xDB, 0x2588}, TGlyphCase{0xDF, 0x2580}, TGlyphCase{0xE1, 0x00DF},
-                      TGlyphCase{0xE3, 0x03C0}, TGlyphCase{0xFE, 0x25A0}, TGlyphCase{0xFF, 0x00A0}));
+                      TGlyphCase{0xE3, 0x03C0}, TGlyphCase{0xFE, 0x25A0}, TGlyphCase{0xFF, 0x00A0}), testsupport::TIndexName());
 
 TEST(Cp437, EveryCodeHasItsOwnGlyph) {
   std::set<char32_t> seen;

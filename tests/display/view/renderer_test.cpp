@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/param_names.h"
+
 #include <QGuiApplication>
 
 #include "display/renderer.h"
@@ -86,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TColourCase{0x07, 0x000000, 0xBFBFBF},  // light grey is 0xBF
                       TColourCase{0x6E, 0x7F7F00, 0xFFFF00},  // brown, yellow
                       TColourCase{0x4A, 0x7F0000, 0x00FF00},
-                      TColourCase{0xF0, 0xFFFFFF, 0x000000}));
+                      TColourCase{0xF0, 0xFFFFFF, 0x000000}), testsupport::TIndexName());
 
 TEST_F(RendererTest, BoxDrawingLinesReachTheCellEdgesSoNeighboursJoin) {
   const QRgb white = 0xFFFFFF;
