@@ -1,6 +1,8 @@
 # Two commands matter on a fresh machine: `make run` and `make test`.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
@@ -27,13 +29,25 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCONSOLEW_SANITIZE=ON -DCONSOLEW_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) --timeout 600
 
 run: build
 	@bash scripts/run.sh $(BUILD)/consolew $(ARGS)
 
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
 bench: build
 	@bash scripts/bench.sh $(BUILD)
 
+# libFuzzer targets under ASan+UBSan (clang-14), each run FUZZ_SECONDS seconds.
+fuzz:
+	@bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# clang-tidy (.clang-tidy) over the core sources; any finding fails.
+tidy: build
+	@bash scripts/tidy.sh $(BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

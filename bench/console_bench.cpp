@@ -1,0 +1,265 @@
+// Times the console program against the physical limits of its link: the
+// keyboard round trip and a whole-image read over a pty, each next to two bare
+// threads doing the same exchange; the same read at 115200 bit/s against the
+// line-rate bound; the idle CPU and the peak memory of the connected program.
+// Prints one Markdown table row per figure.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bare_board.h"
+#include "bench/bench_stats.h"
+#include "bench/console_process.h"
+#include "bench/fd_io.h"
+#include "bench/line_relay.h"
+
+using namespace bench;
+using TClock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr size_t kImageBytes = size_t{kTracks} * kTrackBytes;
+constexpr double kLineBytesPerSecond = 11520.0;  // 115200 bit/s, 10 bits a byte
+
+struct TOptions {
+  std::string Console;
+  int Pings = 5000;
+  uint32_t PacedTracks = 10;
+  int IdleSeconds = 10;
+};
+
+double Since(TClock::time_point t0) {
+  return std::chrono::duration<double>(TClock::now() - t0).count();
+}
+
+// A FAT12 1.44 MB diskette: a boot sector with its geometry, then bytes that
+// differ from sector to sector so that a misplaced block shows.
+std::vector<uint8_t> MakeImage() {
+  std::vector<uint8_t> img(kImageBytes);
+  uint32_t x = 0x9E3779B9u;
+  for (auto& b : img) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  auto put16 = [&](size_t off, uint16_t v) {
+    img[off] = static_cast<uint8_t>(v);
+    img[off + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  const uint8_t jump[3] = {0xEB, 0x3C, 0x90};
+  std::memcpy(img.data(), jump, 3);
+  std::memcpy(img.data() + 3, "MSWIN4.1", 8);
+  put16(11, 512);
+  img[13] = 1;
+  put16(14, 1);
+  img[16] = 2;
+  put16(17, 224);
+  put16(19, 2880);
+  img[21] = 0xF0;
+  put16(22, 9);
+  put16(24, kSectorsPerTrack);
+  put16(26, kHeads);
+  std::memcpy(img.data() + 54, "FAT12   ", 8);
+  img[510] = 0x55;
+  img[511] = 0xAA;
+  return img;
+}
+
+// A pty pair for the bare baselines: master for the board, slave for the host.
+struct TPtyPair {
+  int Master = -1;
+  int Slave = -1;
+  TPtyPair() {
+    Master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) return;
+    char name[256];
+    if (::ptsname_r(Master, name, sizeof name) != 0) return;
+    Slave = ::open(name, O_RDWR | O_NOCTTY);
+    MakeRawNonBlocking(Slave);
+    MakeRawNonBlocking(Master);
+  }
+  ~TPtyPair() {
+    if (Slave >= 0) ::close(Slave);
+    if (Master >= 0) ::close(Master);
+  }
+};
+
+std::vector<double> TimeCheckKeys(TBareBoard& board, int warmup, int count) {
+  std::vector<double> micros;
+  for (int i = 0; i < warmup + count; ++i) {
+    const auto t0 = TClock::now();
+    if (!board.CheckKey()) {
+      std::fprintf(stderr, "bench: check-key round trip %d failed\n", i);
+      return {};
+    }
+    if (i >= warmup) micros.push_back(Since(t0) * 1e6);
+  }
+  return micros;
+}
+
+// Seconds to read `tracks` tracks, checked against the image; negative on failure.
+double TimeRead(TBareBoard& board, uint32_t tracks, const std::vector<uint8_t>& image) {
+  std::vector<uint8_t> got(size_t{tracks} * kTrackBytes);
+  const auto t0 = TClock::now();
+  for (uint32_t t = 0; t < tracks; ++t) {
+    if (!board.ReadTrack(t, got.data() + size_t{t} * kTrackBytes)) {
+      std::fprintf(stderr, "bench: reading track %u failed\n", t);
+      return -1;
+    }
+  }
+  const double s = Since(t0);
+  if (std::memcmp(got.data(), image.data(), got.size()) != 0) {
+    std::fprintf(stderr, "bench: the image read differs from the file\n");
+    return -1;
+  }
+  return s;
+}
+
+void Row(const char* figure, const std::string& measured, const std::string& baseline,
+         const std::string& target, const char* result) {
+  std::printf("| %s | %s | %s | %s | %s |\n", figure, measured.c_str(), baseline.c_str(),
+              target.c_str(), result);
+  std::fflush(stdout);
+}
+
+std::string Fmt(const char* format, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, format, v);
+  return buf;
+}
+
+const char* Verdict(bool ok) { return ok ? "PASS" : "MISS"; }
+
+bool ParseOptions(int argc, char** argv, TOptions& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--console") o.Console = value();
+    else if (a == "--pings") o.Pings = std::atoi(value());
+    else if (a == "--paced-tracks") o.PacedTracks = static_cast<uint32_t>(std::atoi(value()));
+    else if (a == "--idle-seconds") o.IdleSeconds = std::atoi(value());
+    else return false;
+  }
+  return !o.Console.empty() && o.Pings > 0 && o.PacedTracks <= kTracks && o.IdleSeconds > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions opt;
+  if (!ParseOptions(argc, argv, opt)) {
+    std::fprintf(stderr,
+                 "usage: console-bench --console PATH [--pings N] [--paced-tracks N]"
+                 " [--idle-seconds N]\n");
+    return 2;
+  }
+  const std::vector<uint8_t> image = MakeImage();
+  char imagePath[] = "/tmp/consolew-bench-XXXXXX.img";
+  const int imageFd = ::mkstemps(imagePath, 4);
+  if (imageFd < 0 || !WriteAll(imageFd, image.data(), image.size())) {
+    std::fprintf(stderr, "bench: cannot write the image\n");
+    return 1;
+  }
+  ::close(imageFd);
+  bool failed = false;
+
+  // Baselines: the same exchanges between two bare threads over a pty.
+  std::vector<double> basePing;
+  double baseRead = -1;
+  {
+    TPtyPair pty;
+    TBareHost host(pty.Slave, image.data());
+    TBareBoard board(pty.Master);
+    std::thread h([&] { host.ServeCheckKeys(static_cast<size_t>(200 + opt.Pings)); });
+    basePing = TimeCheckKeys(board, 200, opt.Pings);
+    h.join();
+    std::thread r([&] { host.ServeTracks(kTracks); });
+    baseRead = TimeRead(board, kTracks, image);
+    r.join();
+  }
+
+  TConsoleProcess console(opt.Console, imagePath);
+  TBareBoard board(console.MasterFd());
+  if (!console.Started() || !board.Handshake(20)) {
+    std::fprintf(stderr, "bench: the console did not answer the handshake\n");
+    ::unlink(imagePath);
+    return 1;
+  }
+
+  // Keyboard round trip.
+  const std::vector<double> ping = TimeCheckKeys(board, 200, opt.Pings);
+  if (ping.empty() || basePing.empty()) {
+    failed = true;
+  } else {
+    const double med = Rank(ping, 0.5), baseMed = Rank(basePing, 0.5);
+    Row("check-key round trip, median", Fmt("%.1f µs", med), Fmt("%.1f µs", baseMed),
+        Fmt("≤ %.1f µs (+50%%)", baseMed * 1.5), Verdict(med <= baseMed * 1.5));
+    Row("check-key round trip, p99", Fmt("%.1f µs", Rank(ping, 0.99)),
+        Fmt("%.1f µs", Rank(basePing, 0.99)), "—", "info");
+  }
+
+  // Whole image, unpaced.
+  const double readS = TimeRead(board, kTracks, image);
+  if (readS <= 0 || baseRead <= 0) {
+    failed = true;
+  } else {
+    const double mbs = static_cast<double>(kImageBytes) / readS / 1e6;
+    const double baseMbs = static_cast<double>(kImageBytes) / baseRead / 1e6;
+    Row("image read 1.44 MB unpaced", Fmt("%.2f MB/s", mbs), Fmt("%.2f MB/s", baseMbs),
+        Fmt("≥ %.2f MB/s (70%%)", baseMbs * 0.7), Verdict(mbs >= baseMbs * 0.7));
+  }
+
+  // Idle: the board connected and silent.
+  {
+    const double c0 = console.CpuSeconds();
+    std::this_thread::sleep_for(std::chrono::seconds(opt.IdleSeconds));
+    const double pct = (console.CpuSeconds() - c0) / opt.IdleSeconds * 100.0;
+    Row("CPU while the board is idle", Fmt("%.2f %% of a core", pct),
+        Fmt("over %.0f s", opt.IdleSeconds), "< 1 %", Verdict(pct >= 0 && pct < 1.0));
+  }
+
+  // The same read at 115200 bit/s in both directions.
+  if (opt.PacedTracks > 0) {
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0) return 1;
+    MakeRawNonBlocking(sv[0]);
+    MakeRawNonBlocking(sv[1]);
+    double pacedS = -1;
+    {
+      TLineRelay line(console.MasterFd(), sv[1], 115200);
+      TBareBoard paced(sv[0]);
+      pacedS = TimeRead(paced, opt.PacedTracks, image);
+    }
+    ::close(sv[0]);
+    ::close(sv[1]);
+    if (pacedS <= 0) {
+      failed = true;
+    } else {
+      const double bound =
+          static_cast<double>(opt.PacedTracks) * kTrackWireBytes / kLineBytesPerSecond;
+      char figure[96];
+      std::snprintf(figure, sizeof figure, "image read at 115200 bit/s, %u tracks",
+                    opt.PacedTracks);
+      Row(figure, Fmt("%.3f s", pacedS), Fmt("%.3f s line bound", bound),
+          Fmt("≤ %.3f s (+2%%)", bound * 1.02), Verdict(pacedS <= bound * 1.02));
+    }
+  }
+
+  const long hwm = console.PeakResidentKb();
+  Row("peak resident memory (VmHWM)", Fmt("%.1f MB", static_cast<double>(hwm) / 1024.0), "—",
+      "—", "info");
+  ::unlink(imagePath);
+  return failed ? 1 : 0;
+}
