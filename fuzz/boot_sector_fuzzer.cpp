@@ -11,19 +11,12 @@
 #include "floppy/disk_service.h"
 #include "floppy/floppy_image.h"
 #include "fuzz/memory_image.h"
+#include "fuzz/silent_line.h"
 #include "link/link.h"
 
 namespace {
 
-// A port that is never waited on: the disk functions called here send nothing.
-class TSilentLine : public wire::ILinkPort, public wire::IMessagePump {
- public:
-  int Read(void*, uint32_t) override { return 0; }
-  int Write(const void*, uint32_t count) override { return static_cast<int>(count); }
-  int InQueCount() override { return 0; }
-  void ProcessPending() override {}
-  void WaitForEvents() override {}
-};
+using fuzzing::TSilentLine;
 
 }  // namespace
 

@@ -6,18 +6,12 @@
 
 #include "display/screen.h"
 #include "display/video_service.h"
+#include "fuzz/silent_line.h"
 #include "link/link.h"
 
 namespace {
 
-class TSilentLine : public wire::ILinkPort, public wire::IMessagePump {
- public:
-  int Read(void*, uint32_t) override { return 0; }
-  int Write(const void*, uint32_t count) override { return static_cast<int>(count); }
-  int InQueCount() override { return 0; }
-  void ProcessPending() override {}
-  void WaitForEvents() override {}
-};
+using fuzzing::TSilentLine;
 
 enum TOp : uint8_t { opVideo, opStrOut, opScrollUp, opScrollDown, opPrintf, opPutch, opClear, opCount };
 
