@@ -1,6 +1,7 @@
 #include "tools/board_link.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,14 @@ int PollMs(SteadyClock::time_point deadline) {
   if (left <= SteadyClock::duration::zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left);
   return static_cast<int>(std::min(ms, kPollSlice).count());
+}
+
+// A socket whose peer has gone would raise SIGPIPE and end the whole process;
+// the link wants the error instead, as it gets it from a pty.
+ssize_t WriteNoSignal(int fd, const void* data, size_t size) {
+  const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+  if (n < 0 && errno == ENOTSOCK) return ::write(fd, data, size);
+  return n;
 }
 
 }  // namespace
@@ -51,7 +60,7 @@ void TBoardLink::WriteRaw(std::span<const uint8_t> bytes) {
   size_t done = 0;
   auto lastProgress = SteadyClock::now();
   while (done < bytes.size()) {
-    const ssize_t n = ::write(Fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = WriteNoSignal(Fd, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       Counters.BytesSent += static_cast<uint64_t>(n);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <numeric>
 
 #include "tests/tools/fake_host.h"
@@ -211,6 +214,27 @@ TEST_F(BoardLinkTest, OneBitErrorsAreAllCaughtAndRepaired) {
   }
   EXPECT_GT(Faults.Stats().BitsFlipped, 0u);
   EXPECT_GT(Link->Stats().NaksSent, 0u);
+}
+
+}  // namespace
+}  // namespace boardsim
+
+namespace boardsim {
+namespace {
+
+// A socket whose peer is gone: the write must fail into TLinkClosed, not raise
+// SIGPIPE, which would end the whole program.
+TEST(BoardLinkSocket, WritingToAClosedPeerThrowsInsteadOfRaisingSigpipe) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  ::shutdown(fds[1], SHUT_RD);  // the peer takes nothing more, but the line stays up
+  TSystemClock clock;
+  TPacer pacer{clock, 0};
+  TFaultInjector faults;
+  TBoardLink link(fds[0], clock, pacer, faults, TLinkConfig{});
+  EXPECT_THROW(link.SendRequest(MakeRequest(0x10, {0x0E41, 0, 0, 0})), TLinkClosed);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace
