@@ -23,6 +23,7 @@
 #include "bench/console_process.h"
 #include "bench/fd_io.h"
 #include "bench/line_relay.h"
+#include "tools/fat12.h"
 
 using namespace bench;
 using TClock = std::chrono::steady_clock;
@@ -54,26 +55,10 @@ std::vector<uint8_t> MakeImage() {
     x ^= x << 5;
     b = static_cast<uint8_t>(x);
   }
-  auto put16 = [&](size_t off, uint16_t v) {
-    img[off] = static_cast<uint8_t>(v);
-    img[off + 1] = static_cast<uint8_t>(v >> 8);
-  };
   const uint8_t jump[3] = {0xEB, 0x3C, 0x90};
   std::memcpy(img.data(), jump, 3);
   std::memcpy(img.data() + 3, "MSWIN4.1", 8);
-  put16(11, 512);
-  img[13] = 1;
-  put16(14, 1);
-  img[16] = 2;
-  put16(17, 224);
-  put16(19, 2880);
-  img[21] = 0xF0;
-  put16(22, 9);
-  put16(24, kSectorsPerTrack);
-  put16(26, kHeads);
-  std::memcpy(img.data() + 54, "FAT12   ", 8);
-  img[510] = 0x55;
-  img[511] = 0xAA;
+  boardsim::WriteDisketteBootSector(img);
   return img;
 }
 

@@ -49,7 +49,6 @@ class TLink {
     if (Watchdog > 0) --Watchdog;
   }
 
-  ILinkPort& port() { return *Port; }
   IMessagePump& pump() { return *Pump; }
 
   TRxRing Rx;

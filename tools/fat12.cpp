@@ -35,6 +35,26 @@ uint32_t TBootParams::TrackCount() const {
   return (TotalSectors + SectorsPerTrack - 1) / SectorsPerTrack;
 }
 
+void WriteDisketteBootSector(std::span<uint8_t> sector) {
+  auto put16 = [&](size_t at, uint16_t v) {
+    sector[at] = static_cast<uint8_t>(v);
+    sector[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  put16(11, 512);
+  sector[13] = 1;
+  put16(14, 1);
+  sector[16] = 2;
+  put16(17, 224);
+  put16(19, 2880);
+  sector[21] = 0xF0;
+  put16(22, 9);
+  put16(24, 18);
+  put16(26, 2);
+  std::copy_n("FAT12   ", 8, sector.begin() + 54);
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+}
+
 std::optional<TBootParams> ParseBootSector(std::span<const uint8_t> s) {
   if (s.size() < 512) return std::nullopt;
   TBootParams p;

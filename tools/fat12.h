@@ -30,6 +30,12 @@ struct TBootParams {
   uint32_t TrackCount() const;  // cylinders x heads, rounded up
 };
 
+// Writes the parameter block of a 1.44 MB FAT12 diskette (512-byte sectors, one
+// reserved sector, two FATs of 9 sectors, 224 root entries, 2880 sectors, 18
+// sectors per track, 2 heads), the "FAT12" mark and the 55 AA signature into the
+// first 512 bytes of `sector`; every other byte is left as it is.
+void WriteDisketteBootSector(std::span<uint8_t> sector);
+
 // Accepts only what this board can read: 512-byte sectors, sane counts, and a
 // layout that fits into the total sector count.
 std::optional<TBootParams> ParseBootSector(std::span<const uint8_t> sector);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/fat12.h"
+
 namespace boardsim_test {
 
 struct TImageFile {
@@ -20,19 +22,7 @@ inline std::vector<uint8_t> MakeFloppy(const std::vector<TImageFile>& files) {
     img[at] = static_cast<uint8_t>(v);
     img[at + 1] = static_cast<uint8_t>(v >> 8);
   };
-  put16(11, 512);
-  img[13] = 1;
-  put16(14, 1);
-  img[16] = 2;
-  put16(17, 224);
-  put16(19, 2880);
-  img[21] = 0xF0;
-  put16(22, 9);
-  put16(24, 18);
-  put16(26, 2);
-  std::memcpy(&img[54], "FAT12   ", 8);
-  img[510] = 0x55;
-  img[511] = 0xAA;
+  boardsim::WriteDisketteBootSector(img);
   for (size_t fat : {size_t{512}, size_t{10 * 512}}) {
     img[fat] = 0xF0;
     img[fat + 1] = 0xFF;
