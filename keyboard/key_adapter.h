@@ -8,13 +8,9 @@
 #include <cstdint>
 #include <optional>
 
-namespace keyboard {
+#include "keyboard/key_message.h"
 
-struct TKeyMessage {
-  uint32_t Message = 0;
-  uint32_t WParam = 0;
-  uint32_t LParam = 0;
-};
+namespace keyboard {
 
 // A key of the PC keyboard: its set-1 scan code and whether it is one of the
 // gray (E0-prefixed) keys. Scan 0: a key the PC keyboard does not have.
@@ -22,12 +18,6 @@ struct TPcKey {
   uint8_t Scan = 0;
   bool Extended = false;
 };
-
-// lParam bits besides the scan code.
-inline constexpr uint32_t kLParamRepeatOne = 0x00000001;
-inline constexpr uint32_t kLParamExtended = 0x01000000;
-inline constexpr uint32_t kLParamPrevious = 0x40000000;  // key was down before
-inline constexpr uint32_t kLParamRelease = 0x80000000;
 
 // The PC key of an X keycode (evdev code + 8), as Qt reports it in nativeScanCode().
 TPcKey PcKeyFromNative(uint32_t nativeScanCode);
