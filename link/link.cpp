@@ -22,23 +22,38 @@ void TLink::WaitForByte() {
 uint16_t TLink::ReadPacket(void* buffer, size_t n) {
   auto* p = static_cast<uint8_t*>(buffer);
   size_t i = 0;
+  bool skipped = false;  // bytes were dropped before the 0x77 this packet starts on
   while (i < n) {
     WaitForByte();
     const uint8_t b = Rx.RxGetByte();
-    if (i == 0 && b != kPacketStart) continue;  // resynchronise on the start byte
+    if (i == 0 && b != kPacketStart) {  // resynchronise on the start byte
+      skipped = true;
+      continue;
+    }
     p[i++] = b;
   }
-  // A data block also carries its length. When its start byte is lost, the
-  // block is framed on a 0x77 inside the data and completed with the head of
-  // the board's resend: a rotation of the real block, whose sum is always 0.
-  // Its length bytes are then data bytes, which tells it apart.
-  const bool framed = n != kBlockSize || (p[1] == (kBlockSize & 0xFF) && p[2] == (kBlockSize >> 8));
-  if (framed && PacketChecksum(p, n) == 0) {
-    SendByte(kAck);
-    return 0;
+  if (PacketChecksum(p, n) != 0) {
+    SendByte(kNak);
+    return kReadBadChecksum;
   }
-  SendByte(kNak);
-  return kReadBadChecksum;
+  // A data block whose start byte was lost is framed on a 0x77 inside its data
+  // and completed with the head of the board's resend: a rotation of the real
+  // block, whose sum is 0 as well. Its length bytes are then data bytes. Only
+  // a block framed after dropped bytes (or right after such a refusal, on the
+  // same 0x77 of the resend) is judged by them: a cleanly framed block is
+  // taken whatever its length bytes say, as some boards never fill them in.
+  const bool inDoubt = n == kBlockSize && (skipped || FramingInDoubt);
+  if (inDoubt && !(p[1] == (kBlockSize & 0xFF) && p[2] == (kBlockSize >> 8))) {
+    // What is waiting is the rest of that resend; the board sends the whole
+    // block again after the 0xAA, and the next block is judged the same way.
+    Rx.DiscardUnread();
+    FramingInDoubt = true;
+    SendByte(kNak);
+    return kReadBadChecksum;
+  }
+  FramingInDoubt = false;
+  SendByte(kAck);
+  return 0;
 }
 
 uint16_t TLink::SendPacket(const void* buffer, size_t n) {

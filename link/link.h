@@ -30,7 +30,9 @@ class TLink {
   void WaitForByte();
 
   // Reads one packet of n bytes (skipping anything before its 0x77) and answers
-  // it: returns 0 after 0x55, 0xCC after 0xAA.
+  // it: returns 0 after 0x55, 0xCC after 0xAA. The length bytes are not read,
+  // except those of a data block framed after dropped bytes, which is refused
+  // unless they are 04 02 (see FramingInDoubt).
   uint16_t ReadPacket(void* buffer, size_t n);
   // Sends n bytes and takes the board's answer: 0 for 0x55, 1 for anything else.
   uint16_t SendPacket(const void* buffer, size_t n);
@@ -57,6 +59,10 @@ class TLink {
   TSectorBlock Block{};
   int32_t Watchdog = 0;
   uint8_t AbortRequested = 0;
+  // The last packet read was a data block refused as framed inside its own
+  // data: the next block is judged by its length bytes too, even when it
+  // starts cleanly. Cleared by the next packet accepted.
+  bool FramingInDoubt = false;
 
  private:
   ILinkPort* Port;

@@ -28,6 +28,8 @@ class TRxRing {
   bool RxHasData() const { return RxHead != RxTail; }
   // Next unread byte; only called when RxHasData().
   uint8_t RxGetByte();
+  // Drops every byte not yet read.
+  void DiscardUnread() { RxTail = RxHead; }
   // Unread bytes in the ring.
   uint32_t Unread() const { return (RxHead + kRingSize - RxTail) % kRingSize; }
 

@@ -231,6 +231,44 @@ TEST_F(DiskServiceTest, BlockFailingThreeTimesSpoilsTheWholeWrite) {
   EXPECT_EQ(Bytes(file.begin(), file.begin() + 512), Bytes(512, 0x55));
 }
 
+// Blocks as a board may put them on the line: with length bytes it never
+// filled in, or with the start byte lost and the block sent again.
+struct TBlockLineCase {
+  const char* Name;
+  bool StartByteLost;
+  uint8_t LengthLo, LengthHi;
+  Bytes HostAnswers;  // to the blocks
+};
+
+class DiskBlocksOnTheLine : public DiskServiceTest,
+                            public ::testing::WithParamInterface<TBlockLineCase> {};
+
+TEST_P(DiskBlocksOnTheLine, TheSectorIsWritten) {
+  const auto& c = GetParam();
+  Open();
+  Bytes data(512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 0x70);
+  data[200] = 0x77;  // where a block without its start byte is framed
+  Bytes block = BlockBytes(data.data());
+  block[1] = c.LengthLo;
+  block[2] = c.LengthHi;
+  block[3] = 0;
+  block[3] = wire::PacketChecksum(block.data(), block.size());
+  const Bytes lost(block.begin() + 1, block.end());
+  ScriptWrite(0x0301, 0x0001, 0x0000,
+              c.StartByteLost ? std::vector<Bytes>{lost, block, block} : std::vector<Bytes>{block});
+  EXPECT_EQ(Run(), Cat({kAckByte, ReplyBytes(10, 0x0301, 0x1234, 0x0001, 0, 0), c.HostAnswers,
+                        ReplyBytes(10, 0x0001, 0x1234, 0x0001, 0, 0)}));
+  const Bytes file = floppytest::ReadFile(Name);
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 512), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DiskBlocksOnTheLine,
+    ::testing::Values(TBlockLineCase{"LengthNeverFilledIn", false, 0x00, 0x02, {wire::kAck}},
+                      TBlockLineCase{"StartByteLost", true, 0x04, 0x02, {wire::kNak, wire::kAck}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 TEST_F(DiskServiceTest, ReadOnlyImageRefusesWritesButReads) {
   Open(true);
   ScriptWrite(0x0301, 0x0001, 0x0000, {BlockBytes(0x66)});

@@ -2,6 +2,7 @@
 
 #include "link/link.h"
 #include "tests/support/fake_board.h"
+#include "tests/support/param_names.h"
 
 namespace {
 
@@ -161,21 +162,90 @@ TEST_F(LinkTest, ReceiveBlockRetriesAndKeepsTheLastTry) {
   EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0x55}));
 }
 
-TEST_F(LinkTest, BlockFramedOnAStartByteInsideItsDataIsRefusedThoughItsSumIsZero) {
+// The packet with other length bytes, its checksum made good again.
+Bytes WithLength(Bytes packet, uint8_t lo, uint8_t hi) {
+  packet[1] = lo;
+  packet[2] = hi;
+  packet[3] = 0;
+  packet[3] = wire::PacketChecksum(packet.data(), packet.size());
+  return packet;
+}
+
+// 512 data bytes with a 0x77 at offset 100 and nowhere else.
+Bytes DataWithStartByteAt100() {
+  Bytes data(512);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 0x70);
+  data[100] = 0x77;
+  return data;
+}
+
+struct TFramingCase {
+  size_t Size;     // 13 request, 516 block
+  bool Garbage;    // bytes without a 0x77 arrive first
+  uint8_t Lo, Hi;  // the length bytes
+  uint8_t Answer;
+};
+
+class LinkFraming : public LinkTest, public ::testing::WithParamInterface<TFramingCase> {};
+
+TEST_P(LinkFraming, LengthBytesMatterOnlyForABlockFramedAfterDroppedBytes) {
+  const auto& c = GetParam();
+  const Bytes sealed = c.Size == wire::kBlockSize ? testsupport::BlockBytes(0x3C)
+                                                  : RequestBytes(0x16, 0x0100);
+  const Bytes packet = WithLength(sealed, c.Lo, c.Hi);
+  Board.Send(c.Garbage ? Cat({{0x01, 0x02, 0x03}, packet}) : packet);
+  Bytes got(c.Size);
+  EXPECT_EQ(Link.ReadPacket(got.data(), got.size()), c.Answer == wire::kAck ? 0 : 0xCC);
+  EXPECT_EQ(Board.Written, Bytes{c.Answer});
+  if (c.Answer == wire::kAck) {
+    EXPECT_EQ(got, packet);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinkFraming,
+    ::testing::Values(TFramingCase{516, false, 0x04, 0x02, wire::kAck},
+                      TFramingCase{516, false, 0x00, 0x02, wire::kAck},  // length never filled in
+                      TFramingCase{516, false, 0x00, 0x00, wire::kAck},
+                      TFramingCase{516, true, 0x04, 0x02, wire::kAck},
+                      TFramingCase{516, true, 0x00, 0x02, wire::kNak},
+                      TFramingCase{13, false, 0x34, 0x12, wire::kAck},
+                      TFramingCase{13, true, 0x34, 0x12, wire::kAck}),
+    testsupport::TIndexName());
+
+TEST_F(LinkTest, BlockFramedOnAStartByteInsideItsDataIsRefusedAndTheResendTaken) {
   // The block's real start byte is lost on the line; the host frames on the
   // 0x77 at data offset 100 and completes the 516 bytes with the head of the
   // board's resend. That rotation sums to 0 but its length bytes are data, so
-  // it is refused each time instead of being taken as the sector.
-  uint8_t data[512];
-  for (int i = 0; i < 512; ++i) data[i] = static_cast<uint8_t>(i % 0x70);
-  data[100] = 0x77;
-  const Bytes block = testsupport::BlockBytes(data);
+  // it is refused; the rest of that resend is dropped, and the next one is
+  // taken as the sector.
+  const Bytes data = DataWithStartByteAt100();
+  const Bytes block = testsupport::BlockBytes(data.data());
   const Bytes lost(block.begin() + 1, block.end());
   ASSERT_EQ(wire::PacketChecksum(Cat({Bytes(block.begin() + 104, block.end()), Bytes(block.begin(), block.begin() + 104)}).data(), 516), 0);
-  Board.Send(lost).Send(block).Send(block).Send(block);
+  Board.Send(lost).Send(block).Send(block);
   Link.Watchdog = 3;
-  EXPECT_FALSE(Link.ReceiveBlock());
-  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0xAA}));
+  EXPECT_TRUE(Link.ReceiveBlock());
+  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0x55}));
+  EXPECT_EQ(Bytes(Link.Block.Data, Link.Block.Data + 512), data);
+  EXPECT_FALSE(Link.FramingInDoubt);
+}
+
+TEST_F(LinkTest, ResendFramedCleanlyOnTheSameInnerStartByteIsRefusedToo) {
+  // The rest of the first resend arrives only after the refusal: it starts
+  // with the same inner 0x77, so nothing is dropped before it, and with the
+  // head of the next resend it makes the same rotation again.
+  const Bytes data = DataWithStartByteAt100();
+  const Bytes block = testsupport::BlockBytes(data.data());
+  Board.Send(Bytes(block.begin() + 1, block.end()))
+      .Send(Bytes(block.begin(), block.begin() + 104))
+      .Send(Bytes(block.begin() + 104, block.end()))
+      .Send(block)
+      .Send(block);
+  Link.Watchdog = 3;
+  EXPECT_TRUE(Link.ReceiveBlock());
+  EXPECT_EQ(Board.Written, (Bytes{0xAA, 0xAA, 0x55}));
+  EXPECT_EQ(Bytes(Link.Block.Data, Link.Block.Data + 512), data);
 }
 
 TEST_F(LinkTest, SendBlockSealsAndRetriesThreeTimesAtMost) {
