@@ -12,7 +12,9 @@ void TRxRing::Store(uint8_t b) {
   }
   RxRing[RxHead] = b;
   RxHead = next;
-  ++RxCount;
+  // Counted in unsigned arithmetic: after 2^31 bytes the counter wraps like a
+  // 32-bit two's-complement register instead of overflowing.
+  RxCount = static_cast<int32_t>(static_cast<uint32_t>(RxCount) + 1U);
 }
 
 void TRxRing::CommRxChar(ILinkPort& port, uint32_t Count) {

@@ -36,7 +36,9 @@ class TRxRing {
   std::array<uint8_t, kRingSize> RxRing{};
   uint32_t RxHead = 0;  // next slot to write
   uint32_t RxTail = 0;  // next slot to read
-  int32_t RxCount = 0;  // bytes stored since start (shown in the status label)
+  // Bytes stored since start, shown in the status label: a signed 32-bit
+  // counter that goes on from INT32_MAX to INT32_MIN (and from -1 to 0).
+  int32_t RxCount = 0;
   uint64_t RxDropped = 0;  // bytes lost to a full ring
   std::array<uint8_t, kStageSize> RxStage{};
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <deque>
 #include <vector>
 
@@ -71,6 +72,22 @@ TEST(RxRing, FullRingDropsNewBytesInsteadOfOverwritingUnreadOnes) {
   // The oldest bytes are intact.
   EXPECT_EQ(ring.RxGetByte(), 0);
   EXPECT_EQ(ring.RxGetByte(), 1);
+}
+
+TEST(RxRing, ByteCounterWrapsLikeA32BitRegister) {
+  struct TCase {
+    int32_t Before;
+    int Bytes;
+    int32_t After;
+  };
+  for (const TCase c : {TCase{INT32_MAX, 1, INT32_MIN}, TCase{INT32_MAX - 1, 3, INT32_MIN + 1},
+                        TCase{-1, 1, 0}, TCase{-2, 5, 3}}) {
+    wire::TRxRing ring;
+    ring.RxCount = c.Before;
+    for (int i = 0; i < c.Bytes; ++i) ring.Store(0x41);
+    EXPECT_EQ(ring.RxCount, c.After) << c.Before << " + " << c.Bytes;
+    EXPECT_EQ(ring.Unread(), static_cast<uint32_t>(c.Bytes));
+  }
 }
 
 TEST(RxRing, ClosedPortStopsTheDrain) {
