@@ -134,19 +134,23 @@ void TDiskService::DiskFunction(uint8_t* buffer) {
 int64_t TDiskService::TransferOffset() const {
   const auto& request = Link.Request;
   // CL whole is the sector, CH alone the cylinder, DH the head.
-  const int64_t cylinder = Hi(request.CX);
-  const int64_t sector = Lo(request.CX);
-  const int64_t head = Hi(request.DX);
-  const int64_t heads = Floppy.HeadCount;
-  const int64_t sectors = Floppy.SectorsPerTrack;
-  const int64_t sectorSize = Floppy.BytesPerSector;
-  if (sector < 1 || sector > sectors || head >= heads || sectorSize != kSectorSize) return -1;
+  const uint8_t cylinder = Hi(request.CX);
+  const uint8_t sector = Lo(request.CX);
+  const uint8_t head = Hi(request.DX);
+  const uint64_t sectors = Floppy.SectorsPerTrack;
+  const uint64_t sectorSize = Floppy.BytesPerSector;
+  if (sector < 1 || sector > sectors || head >= Floppy.HeadCount || sectorSize != kSectorSize) {
+    return -1;
+  }
+  // ChsToOffset keeps 32 bits: an address on a track that reaches past 4 GiB
+  // (only absurd geometries have one) would wrap onto another sector.
+  const uint64_t track = uint64_t{cylinder} * Floppy.HeadCount + head;
+  if ((track + 1) * sectors * sectorSize > (uint64_t{1} << 32)) return -1;
+  const int64_t offset = static_cast<uint32_t>(Floppy.ChsToOffset(cylinder, head, sector));
   const int64_t fileSize = Floppy.ImageFile.Size();
   if (fileSize < 0) return -1;
-  const int64_t first = (cylinder * heads + head) * sectors + sector - 1;
-  if (first + SectorCount > fileSize / sectorSize) return -1;
-  // Agrees with ChsToOffset wherever the address is valid.
-  return first * sectorSize;
+  if (offset / kSectorSize + SectorCount > fileSize / kSectorSize) return -1;
+  return offset;
 }
 
 uint8_t TDiskService::ReadSectors(uint8_t* buffer) {

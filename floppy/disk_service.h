@@ -55,8 +55,8 @@ class TDiskService {
   void EchoRequest();
   // AH = status; carry set for any failure, cleared for success.
   void SetStatus(uint8_t status);
-  // Byte offset of the transfer the request addresses, or -1 when any part of
-  // it lies outside the geometry or the file.
+  // Byte offset of the transfer the request addresses (through ChsToOffset),
+  // or -1 when any part of it lies outside the geometry or the file.
   int64_t TransferOffset() const;
   uint8_t ReadSectors(uint8_t* buffer);
   uint8_t WriteSectors(const uint8_t* buffer);

@@ -79,4 +79,23 @@ TEST_F(ImageHardening, AbsurdGeometryIsAnsweredWithoutTouchingMemoryOrFile) {
   EXPECT_EQ(floppytest::ReadFile(Name), image);
 }
 
+TEST_F(ImageHardening, AddressPast4GiBDoesNotWrapOntoTheStartOfTheImage) {
+  Bytes image = floppytest::Image144(floppytest::BootSector("FAT12", 512, 0xFFFF, 0xFFFF, 0xFFFF));
+  Serve(image);
+  // Head 0x80, sector 0x82 of cylinder 0 lies at 2^32 + 512: in 32 bits that
+  // is sector 2 of the file, which must be neither read nor written.
+  Core.Board.Send(RequestBytes(kDisk, 0x0201, 0, 0x0082, 0x8000)).Ack();
+  Core.Board.Send(RequestBytes(kDisk, 0x0301, 0, 0x0082, 0x8000)).Ack();
+  Core.Board.Send(testsupport::BlockBytes(0x5A)).Ack();
+  // Sector 2 itself, addressed as it is, is served.
+  Core.Board.Send(RequestBytes(kDisk, 0x0201, 0, 0x0002, 0x0000)).Ack().Ack();
+  const Bytes sector2(image.begin() + 512, image.begin() + 1024);
+  EXPECT_EQ(Run(), Cat({{0x55}, ReplyBytes(0, 0x0400, 0, 0x0082, 0x8000, kCarry),
+                        {0x55}, ReplyBytes(10, 0x0301, 0, 0x0082, 0x8000, kCarry),
+                        {0x55}, ReplyBytes(10, 0x0400, 0, 0x0082, 0x8000, kCarry),
+                        {0x55}, ReplyBytes(10, 0x0001, 0, 0x0002, 0x0000, 0),
+                        testsupport::BlockBytes(sector2.data())}));
+  EXPECT_EQ(floppytest::ReadFile(Name), image);
+}
+
 }  // namespace
