@@ -1,0 +1,320 @@
+#include "display/terminal_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "display/cp437.h"
+#include "display/text_palette.h"
+
+namespace display {
+
+namespace {
+
+constexpr int kBoardCols = TScreen::kCols;
+constexpr int kBoardRows = TScreen::kRows;
+constexpr int kShadowRows = kBoardRows + 1;  // the board's rows and the status line
+constexpr TTerminalSize kDefaultSize{};
+// A scroll pays when it saves at least this many cells over drawing in place.
+constexpr int kScrollGain = 2 * kBoardCols;
+
+void AppendInt(std::string& out, int value) {
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0 && n < 11);
+  while (n > 0) out += digits[--n];
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void AppendCup(std::string& out, int col, int row) {
+  out += "\x1b[";
+  AppendInt(out, row + 1);
+  out += ';';
+  AppendInt(out, col + 1);
+  out += 'H';
+}
+
+// A BIOS colour number (red in bit 2, blue in bit 0) as an ANSI one (red in bit 0).
+constexpr int AnsiColour(int bios) { return (bios & 2) | ((bios & 1) << 2) | ((bios & 4) >> 2); }
+
+void AppendRgb(std::string& out, uint32_t rgb) {
+  AppendInt(out, static_cast<int>((rgb >> 16) & 0xFF));
+  out += ';';
+  AppendInt(out, static_cast<int>((rgb >> 8) & 0xFF));
+  out += ';';
+  AppendInt(out, static_cast<int>(rgb & 0xFF));
+}
+
+// Decodes one UTF-8 character at text[i]; advances i. Anything that is not a
+// well-formed character, and any control character, reads as '?'.
+char32_t NextChar(std::string_view text, size_t& i) {
+  const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+  const uint8_t lead = byte(i++);
+  char32_t cp = lead;
+  int more = 0;
+  char32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    more = 1, cp = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    more = 2, cp = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    more = 3, cp = lead & 0x07, min = 0x10000;
+  } else if (lead >= 0x80) {
+    return U'?';
+  }
+  size_t k = i;
+  for (int n = 0; n < more; ++n, ++k) {
+    if (k >= text.size() || (byte(k) & 0xC0) != 0x80) return U'?';
+    cp = (cp << 6) | (byte(k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return U'?';
+  i = k;
+  if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return U'?';
+  return cp;
+}
+
+}  // namespace
+
+TTerminalWriter::TTerminalWriter(bool trueColor) : TrueColor_(trueColor) { SetSize(kDefaultSize); }
+
+bool TTerminalWriter::TrueColorFromEnv(const char* colorterm) {
+  if (colorterm == nullptr) return false;
+  return std::strcmp(colorterm, "truecolor") == 0 || std::strcmp(colorterm, "24bit") == 0;
+}
+
+std::string TTerminalWriter::Begin() {
+  FullRedraw_ = true;
+  return "\x1b[?1049h";
+}
+
+std::string TTerminalWriter::End() {
+  FullRedraw_ = true;
+  ForgetAll();
+  return "\x1b[0m\x1b[?25h\x1b[?1049l";
+}
+
+void TTerminalWriter::SetSize(TTerminalSize size) {
+  if (size.Cols <= 0 || size.Rows <= 0) size = kDefaultSize;
+  Size_ = size;
+  const auto width = static_cast<size_t>(std::min(size.Cols, kMaxCols));
+  Shadow_.assign(kShadowRows, std::vector<TCell>(width));
+  NoticeShadow_.assign(width, TCell{});
+  FullRedraw_ = true;
+}
+
+void TTerminalWriter::Invalidate() { FullRedraw_ = true; }
+
+std::string TTerminalWriter::SgrOf(uint8_t attr) const {
+  const int fg = attr & 0x0F;
+  const int bg = attr >> 4;
+  std::string out = "\x1b[0;";
+  if (TrueColor_) {
+    out += "38;2;";
+    AppendRgb(out, TextPalette[static_cast<size_t>(fg)]);
+    out += ";48;2;";
+    AppendRgb(out, TextPalette[static_cast<size_t>(bg)]);
+  } else {
+    AppendInt(out, (fg < 8 ? 30 : 90) + AnsiColour(fg & 7));
+    out += ';';
+    AppendInt(out, (bg < 8 ? 40 : 100) + AnsiColour(bg & 7));
+  }
+  out += 'm';
+  return out;
+}
+
+TTerminalWriter::TLayout TTerminalWriter::Layout() const {
+  TLayout layout;
+  layout.Width = std::min(Size_.Cols, kMaxCols);
+  layout.BoardCols = std::min(kBoardCols, layout.Width);
+  if (Size_.Cols >= kBoardCols && Size_.Rows >= kBoardRows) {
+    layout.BoardRows = kBoardRows;
+    if (Size_.Rows > kBoardRows) layout.StatusRow = kBoardRows;
+  } else {
+    // The last row tells why the screen is cut; the board's rows above it.
+    layout.NoticeRow = Size_.Rows - 1;
+    layout.BoardRows = std::min(kBoardRows, layout.NoticeRow);
+    if (layout.NoticeRow > kBoardRows) layout.StatusRow = kBoardRows;
+  }
+  return layout;
+}
+
+std::vector<TTerminalWriter::TCell>& TTerminalWriter::ShadowRow(int row) {
+  return row < kShadowRows ? Shadow_[static_cast<size_t>(row)] : NoticeShadow_;
+}
+
+void TTerminalWriter::ForgetAll() {
+  for (auto& row : Shadow_) std::fill(row.begin(), row.end(), TCell{});
+  std::fill(NoticeShadow_.begin(), NoticeShadow_.end(), TCell{});
+  CursorCol_ = CursorRow_ = -1;
+  Sgr_ = -1;
+  CursorShown_ = TVisibility::Unknown;
+}
+
+std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status) {
+  std::string out;
+  if (FullRedraw_) {
+    // Also clears what lies outside the rows and columns drawn below.
+    out += "\x1b[0m\x1b[2J";
+    ForgetAll();
+    FullRedraw_ = false;
+  }
+  const TLayout layout = Layout();
+
+  Board_.resize(static_cast<size_t>(kBoardCols * kBoardRows));
+  for (int r = 0; r < kBoardRows; ++r) {
+    for (int c = 0; c < kBoardCols; ++c) {
+      const TScreenCell& cell = screen.Cell(c, r);
+      Board_[static_cast<size_t>(r * kBoardCols + c)] = {Cp437ToUnicode(cell.Char), cell.Attr, true};
+    }
+  }
+  if (layout.BoardRows == kBoardRows && layout.BoardCols == kBoardCols) ScrollIfCheaper(out);
+
+  // The status line first: the board's colours stay current for the text that follows.
+  if (layout.StatusRow >= 0) {
+    TextRow(status, kStatusAttr, layout.Width);
+    PaintRow(layout.StatusRow, Want_.data(), layout.Width, out);
+  }
+  if (layout.NoticeRow >= 0) {
+    std::string notice = "terminal is ";
+    AppendInt(notice, Size_.Cols);
+    notice += 'x';
+    AppendInt(notice, Size_.Rows);
+    notice += ": the board's screen needs 80x25";
+    TextRow(notice, kNoticeAttr, layout.Width);
+    PaintRow(layout.NoticeRow, Want_.data(), layout.Width, out);
+  }
+
+  for (int r = 0; r < layout.BoardRows; ++r) {
+    PaintRow(r, &Board_[static_cast<size_t>(r * kBoardCols)], layout.BoardCols, out);
+  }
+
+  const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
+                           screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
+  if (cursorShown) {
+    MoveTo(screen.CursorCol, screen.CursorRow, out);
+    if (CursorShown_ != TVisibility::Shown) out += "\x1b[?25h";
+    CursorShown_ = TVisibility::Shown;
+  } else {
+    if (CursorShown_ != TVisibility::Hidden) out += "\x1b[?25l";
+    CursorShown_ = TVisibility::Hidden;
+  }
+  return out;
+}
+
+void TTerminalWriter::ScrollIfCheaper(std::string& out) {
+  const auto matches = [this](int shift) {
+    int count = 0;
+    for (int r = 0; r + shift < kBoardRows; ++r) {
+      const auto& shown = Shadow_[static_cast<size_t>(r + shift)];
+      const TCell* want = &Board_[static_cast<size_t>(r * kBoardCols)];
+      for (int c = 0; c < kBoardCols; ++c) {
+        const TCell& s = shown[static_cast<size_t>(c)];
+        count += s.Known && s.Char == want[c].Char && s.Attr == want[c].Attr;
+      }
+    }
+    return count;
+  };
+  const int inPlace = matches(0);
+  if (inPlace > kBoardCols * kBoardRows - kScrollGain) return;  // little has changed
+  int best = 0;
+  int bestCount = inPlace + kScrollGain - 1;
+  for (int shift = 1; shift < kBoardRows - 1; ++shift) {
+    const int count = matches(shift);
+    if (count > bestCount) best = shift, bestCount = count;
+  }
+  if (best == 0) return;
+
+  // Line feeds at the bottom of a scroll region of rows 1-25 move those rows
+  // up and leave the status line alone.
+  out += "\x1b[1;25r";
+  AppendCup(out, 0, kBoardRows - 1);
+  out.append(static_cast<size_t>(best), '\n');
+  out += "\x1b[r";  // also homes the cursor, on some terminals only
+  CursorCol_ = CursorRow_ = -1;
+  for (int r = 0; r < kBoardRows; ++r) {
+    auto& row = Shadow_[static_cast<size_t>(r)];
+    if (r + best < kBoardRows) {
+      row.swap(Shadow_[static_cast<size_t>(r + best)]);
+    } else {
+      std::fill(row.begin(), row.end(), TCell{});  // what a new line holds varies
+    }
+  }
+}
+
+void TTerminalWriter::PaintRow(int row, const TCell* want, int count, std::string& out) {
+  auto& shown = ShadowRow(row);
+  for (int c = 0; c < count; ++c) {
+    TCell& s = shown[static_cast<size_t>(c)];
+    if (s.Known && s.Char == want[c].Char && s.Attr == want[c].Attr) continue;
+    MoveTo(c, row, out);
+    SetAttr(want[c].Attr, out);
+    PutCell(want[c], s, c, out);
+  }
+}
+
+void TTerminalWriter::MoveTo(int col, int row, std::string& out) {
+  if (CursorRow_ == row && CursorCol_ == col) return;
+  if (CursorRow_ == row && CursorCol_ >= 0 && col > CursorCol_ && col - CursorCol_ <= kMaxGap &&
+      Sgr_ >= 0) {
+    const auto& shown = ShadowRow(row);
+    const auto first = shown.begin() + CursorCol_;
+    const auto last = shown.begin() + col;
+    if (std::all_of(first, last, [this](const TCell& s) { return s.Known && s.Attr == Sgr_; })) {
+      for (auto it = first; it != last; ++it) AppendUtf8(out, it->Char);
+      CursorCol_ = col;
+      return;
+    }
+  }
+  AppendCup(out, col, row);
+  CursorCol_ = col;
+  CursorRow_ = row;
+}
+
+void TTerminalWriter::SetAttr(uint8_t attr, std::string& out) {
+  if (Sgr_ == attr) return;
+  out += SgrOf(attr);
+  Sgr_ = attr;
+}
+
+void TTerminalWriter::PutCell(const TCell& cell, TCell& shown, int col, std::string& out) {
+  AppendUtf8(out, cell.Char);
+  shown = cell;
+  shown.Known = true;
+  // After the last column the terminal holds a pending wrap: where the next
+  // character goes differs between terminals.
+  if (col >= Size_.Cols - 1) {
+    CursorCol_ = CursorRow_ = -1;
+  } else {
+    CursorCol_ = col + 1;
+  }
+}
+
+void TTerminalWriter::TextRow(std::string_view text, uint8_t attr, int width) {
+  Want_.assign(static_cast<size_t>(width), TCell{U' ', attr, true});
+  size_t i = 0;
+  for (int c = 0; c < width && i < text.size(); ++c) {
+    Want_[static_cast<size_t>(c)].Char = NextChar(text, i);
+  }
+}
+
+}  // namespace display
