@@ -128,6 +128,8 @@ class TThreadComm : public wire::ILinkPort {
   std::function<void(TThreadComm* Sender)> OnRing;
   std::function<void(TThreadComm* Sender)> OnRlsd;
   std::function<void(TThreadComm* Sender, uint32_t Count)> OnRxChar;
+  // Never raised by the event thread: Linux watches for no event character
+  // (see TDeviceControlBlock for the settings kept but not applied).
   std::function<void(TThreadComm* Sender)> OnRxFlag;
   std::function<void(TThreadComm* Sender)> OnTxEmpty;
   std::function<void(TThreadComm* Sender, uint32_t Status, TComStat ComStat)> OnComStatEvent;

@@ -7,6 +7,23 @@
 namespace comm {
 
 // Device control block: the line settings as the device layer takes and reports them.
+//
+// Written to the terminal (termios): the bit rate, byte size, parity, stop bits,
+// parity checking (fParity), RTS/CTS flow control (fOutxCtsFlow), XON/XOFF flow
+// control (fOutX, fInX) with XonChar and XoffChar, and EofChar (which a raw line
+// does not act on). Linux has no counterpart for the rest: they are kept in the
+// block (filled from the component's properties where it has one, and handed
+// back by GetCommState) but never applied to the device:
+//   - ErrorChar and fErrorChar: a byte received with a parity error is not
+//     replaced by ErrorChar (with parity checking on, the driver hands it over as 0);
+//   - EvtChar: no event character is watched for, so EV_RXFLAG is never raised
+//     (OnRxFlag runs only if that bit is handed to HandleCommEvent directly);
+//   - XonLim and XoffLim: the driver decides when it sends XOFF and XON;
+//   - fDsrSensitivity: bytes are taken whatever the DSR line says;
+//   - fTXContinueOnXoff: the driver's own rule for sending after an XOFF applies;
+//   - fNull: NUL bytes are not stripped;
+//   - fOutxDsrFlow and fAbortOnError: there is no DSR flow control, and an error
+//     does not stop the transfers; fBinary: the line is always raw.
 struct TDeviceControlBlock {
   uint32_t BaudRate = 9600;
   uint8_t Parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
