@@ -4,7 +4,12 @@
 
 #include "tests/support/param_names.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
 
 #include "comm/comm_error.h"
 #include "comm/device_names.h"
@@ -78,11 +83,53 @@ TEST(DeviceNames, TheApplicationCanRemapAName) {
   EXPECT_EQ(names.Resolve("Com3"), "/dev/ttyACM0");
 }
 
-TEST(OpenError, PermissionProblemsPointToTheDialoutGroup) {
-  const TOpenError e = DescribeOpenError("/dev/ttyUSB0", EACCES);
-  EXPECT_EQ(e.Error, EACCES);
-  EXPECT_EQ(e.Text.rfind("/dev/ttyUSB0: Permission denied", 0), 0u) << e.Text;
-  EXPECT_NE(e.Text.find("dialout"), std::string::npos);
+struct TPermissionCase {
+  int Error;
+  std::optional<TDeviceAccess> Access;
+  const char* Text;
+};
+
+TEST(OpenError, PermissionRefusalsNameTheDialoutGroupOnlyForItsDevices) {
+  const TPermissionCase cases[] = {
+      {EACCES, TDeviceAccess{"root", "dialout", 0660},
+       "/dev/ttyUSB0: Permission denied (the user must be a member of the 'dialout' group: "
+       "sudo usermod -aG dialout $USER, then log in again)"},
+      {EACCES, TDeviceAccess{"root", "root", 0600},
+       "/dev/ttyUSB0: Permission denied (owned by root:root, mode 600; ask an administrator for "
+       "access)"},
+      {EPERM, TDeviceAccess{"1000", "uucp", 04660},
+       "/dev/ttyUSB0: Operation not permitted (owned by 1000:uucp, mode 4660; ask an "
+       "administrator for access)"},
+      {EACCES, TDeviceAccess{"root", "tty", 0}, "/dev/ttyUSB0: Permission denied (owned by root:tty, "
+                                                 "mode 000; ask an administrator for access)"},
+      {EACCES, std::nullopt, "/dev/ttyUSB0: Permission denied"},
+      // The owner only matters for a permission refusal.
+      {ENOENT, TDeviceAccess{"root", "root", 0600}, "/dev/ttyUSB0: No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    const TOpenError e = DescribeOpenError("/dev/ttyUSB0", c.Error, c.Access);
+    EXPECT_EQ(e.Error, c.Error);
+    EXPECT_EQ(e.Text, c.Text);
+  }
+}
+
+TEST(OpenError, TheDeviceIsExaminedForARefusal) {
+  // A device that cannot be examined (here: none there) gets no hint at all.
+  EXPECT_EQ(DescribeOpenError("/dev/no-such-serial-port", EACCES).Text,
+            "/dev/no-such-serial-port: Permission denied");
+  std::string path = ::testing::TempDir() + "open-error-XXXXXX";
+  const int fd = ::mkstemp(path.data());
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+  const auto access = ExamineDevice(path);
+  const std::string text = DescribeOpenError(path, EACCES).Text;
+  ::unlink(path.c_str());
+  ASSERT_TRUE(access.has_value());
+  EXPECT_EQ(access->Mode, 0604u);
+  EXPECT_FALSE(access->Owner.empty());
+  EXPECT_EQ(text, path + ": Permission denied (owned by " + access->Owner + ":" + access->Group +
+                      ", mode 604; ask an administrator for access)");
 }
 
 TEST(OpenError, BusyAndMissingDevicesAreNamed) {
