@@ -1,44 +1,41 @@
 #include "app/consolew.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPainter>
+#include <algorithm>
 
-#include "floppy/disk_service.h"
-#include "keyboard/keyboard_service.h"
 #include "keyboard/lock_sync.h"
 
 namespace app {
 namespace {
 
+// The layout's fonts at 96 dpi: "MS Sans Serif" is served by Liberation Sans,
+// "Courier New" by its metric twin Liberation Mono; the controls keep the
+// layout's positions and sizes.
 QFont SansFont(int pixels, bool bold) {
-  QFont f = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  QFont f(QStringLiteral("Liberation Sans"));
   f.setPixelSize(pixels);
   f.setBold(bold);
   return f;
 }
 
-QFont MonoFont(int pixels) {
-  QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  f.setPixelSize(pixels);
+// "MS Sans Serif" -11: the captions of the check boxes must fit the layout's
+// 65-pixel boxes beside the indicator, which the narrow cut does at 12 px.
+QFont SmallSansFont() {
+  QFont f(QStringLiteral("Liberation Sans Narrow"));
+  f.setPixelSize(12);
   return f;
 }
 
-// The layout's widths were measured for a 96-dpi Windows font; where this
-// platform's font needs more room, a control grows and those to its right move along.
-void FitRow(std::initializer_list<QWidget*> row) {
-  int minLeft = 0;
-  for (QWidget* w : row) {
-    const QRect g = w->geometry();
-    const int width = std::max(g.width(), w->sizeHint().width());
-    const int left = std::max(g.left(), minLeft);
-    w->setGeometry(left, g.top(), width, g.height());
-    minLeft = left + width + 3;
-  }
+QFont MonoFont(int pixels) {
+  QFont f(QStringLiteral("Liberation Mono"));
+  f.setStyleHint(QFont::TypeWriter);
+  f.setPixelSize(pixels);
+  return f;
 }
 
 void SetTextColour(QWidget* w, const QColor& colour) {
@@ -48,12 +45,37 @@ void SetTextColour(QWidget* w, const QColor& colour) {
   w->setPalette(p);
 }
 
+// The status label's width as the layout gives it, grown to its text.
+constexpr int kLabel2MinWidth = 6;
+constexpr int kLabel1Left = 532;
+
 }  // namespace
 
 TConDos::TConDos(const TOptions& options, QWidget* parent)
+    : TConDos(std::make_unique<TSession>(options), nullptr, options, parent) {}
+
+TConDos::TConDos(TSession& session, const TOptions& options, QWidget* parent)
+    : TConDos(nullptr, &session, options, parent) {}
+
+TConDos::TConDos(std::unique_ptr<TSession> own, TSession* session, const TOptions& options,
+                 QWidget* parent)
     : QWidget(parent),
+      OwnSession(std::move(own)),
+      Session(OwnSession ? *OwnSession : *session),
+      Pump(Session.Pump),
+      Comm(Session.Comm),
+      Link(Session.Link),
+      Screen(Session.Screen),
+      Keyboard(Session.Keyboard),
+      Floppy(Session.Floppy),
+      Loop(Session.Loop),
+      Timer1(Session.Timer1),
       Renderer(display::MakeDisplayFont()),
       MarkerState(Renderer.CellWidth, Renderer.CellHeight, PanelHeight) {
+  FormCreate(options);
+}
+
+void TConDos::FormCreate(const TOptions& options) {
   setWindowTitle(QString::fromLatin1(kWindowCaption));
   // The window is black wherever the screen image does not cover it; paintEvent
   // fills it, so the controls keep the desktop's own colours.
@@ -62,7 +84,7 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
   RunOpenDialog = [this]() -> std::optional<QString> {
     const QString start = FileName.isEmpty() ? QStringLiteral(".") : FileName;
     const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Floppy Images"), start,
-                                                      QStringLiteral("*.img;*.ima (*.img *.ima)"));
+                                                      QStringLiteral("*.img;*.ima"));
     if (name.isEmpty()) return std::nullopt;
     return name;
   };
@@ -72,37 +94,11 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
     box.exec();
   };
 
+  // The key hook first, so that key messages reach the keyboard before any control.
+  KeyHook = std::make_unique<keyboard::TKeyHook>(*this, Keyboard);
+  qApp->installEventFilter(KeyHook.get());
+
   BuildPanel(options);
-
-  // The serial port, with the window's settings: 115200 8N1, received characters only.
-  comm::TDeviceNameMap names;
-  names.Set("COM1", options.Com1);
-  names.Set("COM2", options.Com2);
-  Comm.SetDeviceNames(names);
-  Comm.SetDeviceName("Com1");
-  Comm.SetReadTimeout(200);
-  Comm.SetWriteBufSize(4096);
-  Comm.SetMonitorEvents(comm::EventSetOf(comm::evRxChar));
-  Comm.SetBaudRate(comm::br115200);
-  Comm.SetFlowControl(comm::fcNone);
-  Comm.OnRxChar = [this](comm::TThreadComm*, uint32_t count) { Link.CommRxChar(count); };
-  Comm.OnError = [this](comm::TThreadComm*, int errors) {
-    if ((static_cast<uint32_t>(errors) & comm::CE_DEVICE_LOST) != 0 && !PortLostShown) {
-      // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
-      PortLostShown = true;
-      Screen.ConPrintf("\r\nSerial port lost: press Disconnect, check the cable, then Connect\r\n");
-    }
-    CommError();
-  };
-  Comm.OnBreak = [this](comm::TThreadComm*) { CommBreak(); };
-  // Events reach the window thread through its event queue; the component cancels
-  // a hand-over that is still queued when the port closes.
-  Comm.SetSynchronize([](std::function<void()> call) {
-    QMetaObject::invokeMethod(qApp, std::move(call), Qt::QueuedConnection);
-  });
-
-  Loop.SetHandler(kServiceKeyboard, [this] { keyboard::KeyboardService(Link, Keyboard); });
-  Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
 
   // Sizes follow from the display font's cell; the image sits below the panel.
   Marker->resize(Renderer.CellWidth, display::TCursorMarker::kHeight);
@@ -112,14 +108,9 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
 
   Keyboard.OnStateText = [this](const std::string& text) {
     Label1->setText(QString::fromStdString(text));
-    Label1->adjustSize();
+    PlaceStatusLabels();
   };
-  KeyHook = std::make_unique<keyboard::TKeyHook>(*this, Keyboard);
-  qApp->installEventFilter(KeyHook.get());
-
-  Timer1.setInterval(100);
-  connect(&Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
-  Timer1.start();
+  Session.AddView(this);
 
   if (!options.Image.empty()) {
     FileName = QString::fromStdString(options.Image);
@@ -128,12 +119,13 @@ TConDos::TConDos(const TOptions& options, QWidget* parent)
   if (options.Connect) QTimer::singleShot(0, this, [this] { OpenComClick(); });
 }
 
-TConDos::~TConDos() {
+TConDos::~TConDos() { FormDestroy(); }
+
+void TConDos::FormDestroy() {
+  Session.RemoveView(this);
+  Keyboard.OnStateText = nullptr;
   if (KeyHook) qApp->removeEventFilter(KeyHook.get());
-  Link.AbortRequested = 1;
-  Comm.Close();
-  Floppy.CloseImage();
-  Floppy.FreeTrackBuffer();
+  KeyHook.reset();
 }
 
 void TConDos::BuildPanel(const TOptions& options) {
@@ -163,9 +155,7 @@ void TConDos::BuildPanel(const TOptions& options) {
   Rscr->setToolTip(QStringLiteral("Refresh Screen"));
   Rscr->setCheckable(true);
   Rscr->setAutoRaise(true);
-  QFont rFont = display::MakeDisplayFont();
-  rFont.setBold(true);
-  Rscr->setFont(rFont);
+  Rscr->setFont(display::MakeDisplayFont());
   SetTextColour(Rscr, Qt::red);
 
   ButtonDel = new QPushButton(QStringLiteral("Del"), Panel);
@@ -178,62 +168,62 @@ void TConDos::BuildPanel(const TOptions& options) {
   EnaKeyboard = new QCheckBox(QStringLiteral("Keyboard"), Panel);
   EnaKeyboard->setGeometry(212, 14, 65, 17);
   EnaKeyboard->setToolTip(QStringLiteral("Enable Remote Keyboard"));
-  EnaKeyboard->setFont(SansFont(11, false));
-  EnaKeyboard->setChecked(true);
+  EnaKeyboard->setFont(SmallSansFont());
+  EnaKeyboard->setChecked(!options.NoKeyboard);
 
   EnaVideo = new QCheckBox(QStringLiteral("Video"), Panel);
   EnaVideo->setGeometry(280, 14, 49, 17);
   EnaVideo->setToolTip(QStringLiteral("Enamble Remote Video"));
-  EnaVideo->setFont(SansFont(11, false));
-  EnaVideo->setChecked(true);
+  EnaVideo->setFont(SmallSansFont());
+  EnaVideo->setChecked(!options.NoVideo);
 
   EnaFloppy = new QCheckBox(QStringLiteral("Floppy..."), Panel);
   EnaFloppy->setGeometry(332, 14, 65, 17);
   EnaFloppy->setToolTip(QStringLiteral("Enable Remote Floppy"));
-  EnaFloppy->setFont(SansFont(11, false));
+  EnaFloppy->setFont(SmallSansFont());
   connect(EnaFloppy, &QCheckBox::clicked, this, [this] { EnableFloppyClick(); });
 
+  // Two columns of items inside the group's frame.
   COMGroup = new QGroupBox(Panel);
   COMGroup->setGeometry(400, 2, 122, 32);
-  COMGroup->setFont(SansFont(11, false));
+  COMGroup->setFont(SmallSansFont());
   Com1Item = new QRadioButton(QStringLiteral("COM1"), COMGroup);
-  Com1Item->setGeometry(6, 8, 55, 18);
+  Com1Item->setGeometry(8, 7, 54, 20);
   Com1Item->setToolTip(QString::fromStdString(options.Com1));
   Com2Item = new QRadioButton(QStringLiteral("COM2"), COMGroup);
-  Com2Item->setGeometry(63, 8, 55, 18);
+  Com2Item->setGeometry(64, 7, 54, 20);
   Com2Item->setToolTip(QString::fromStdString(options.Com2));
   (options.UseCom2 ? Com2Item : Com1Item)->setChecked(true);
 
   Label1 = new QLabel(QStringLiteral("Label1"), Panel);
-  Label1->setGeometry(532, 13, 42, 15);
+  Label1->setGeometry(kLabel1Left, 13, 42, 15);
   Label1->setFont(MonoFont(12));
-  Label1->setMinimumWidth(42);
 
   Label2 = new QLabel(QStringLiteral("0"), Panel);
-  Label2->setFont(SansFont(11, false));
+  Label2->setFont(SmallSansFont());
   Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Label2->setEnabled(false);
-  Label2->setGeometry(Panel->width() - 7 - 100, 1, 100, 39);
 
   Log = new QToolButton(Panel);
   Log->setText(QStringLiteral("LOG"));
   Log->setGeometry(752, 27, 29, 14);
   Log->setCheckable(true);
   Log->setAutoRaise(true);
-  Log->setFont(SansFont(11, false));
+  Log->setFont(SmallSansFont());
   Log->hide();
   connect(Log, &QToolButton::clicked, this, [this] { LogClick(); });
 
   Marker = new QLabel(this);
-  Marker->setGeometry(336, 96, 60, 18);
+  Marker->setGeometry(display::kMarkerLayoutLeft, display::kMarkerLayoutTop, 60, 18);
   Marker->setAutoFillBackground(true);
   QPalette white = Marker->palette();
   white.setColor(QPalette::Window, Qt::white);
   Marker->setPalette(white);
 
-  FitRow({Com1Item, Com2Item});
-  COMGroup->resize(std::max(COMGroup->width(), Com2Item->geometry().right() + 6), COMGroup->height());
-  FitRow({EnaKeyboard, EnaVideo, EnaFloppy, COMGroup, Label1});
+  // The panel stays whole: room for every control and the whole shift-state text.
+  const int stateWidth = QFontMetrics(Label1->font()).horizontalAdvance(QString(30, QLatin1Char('M')));
+  setMinimumSize(kLabel1Left + stateWidth + 40, PanelHeight + display::TScreen::kRows);
+  PlaceStatusLabels();
 
   setTabOrder(Connect, EnaKeyboard);
   setTabOrder(EnaKeyboard, EnaVideo);
@@ -242,7 +232,26 @@ void TConDos::BuildPanel(const TOptions& options) {
   setTabOrder(EnaFloppy, ButtonDel);
 }
 
-void TConDos::ShowStatus(const char* text) { Label2->setText(QString::fromLatin1(text)); }
+// Label2 is right-justified 1 px from the panel's right edge and as wide as its
+// text; Label1 (the shift state) grows to its text but never reaches Label2.
+void TConDos::PlaceStatusLabels() {
+  const int panelWidth = Panel->width();
+  const int textWidth = QFontMetrics(Label2->font()).horizontalAdvance(Label2->text());
+  const int width2 = std::max(kLabel2MinWidth, textWidth);
+  Label2->setGeometry(panelWidth - 1 - width2, 1, width2, 39);
+  const int wanted1 = std::max(42, QFontMetrics(Label1->font()).horizontalAdvance(Label1->text()));
+  const int room1 = Label2->x() - 2 - kLabel1Left;
+  Label1->setGeometry(kLabel1Left, 13, std::max(0, std::min(wanted1, room1)), 15);
+}
+
+void TConDos::StatusChanged(const std::string& text) {
+  Label2->setText(QString::fromStdString(text));
+  PlaceStatusLabels();
+}
+
+void TConDos::Failure(const std::string& text, const std::string& detail) {
+  ShowMessage(QString::fromStdString(text), QString::fromLocal8Bit(detail.c_str()));
+}
 
 void TConDos::SetConnectedControls(bool connected) {
   for (QWidget* w : {static_cast<QWidget*>(EnaKeyboard), static_cast<QWidget*>(EnaVideo),
@@ -253,61 +262,32 @@ void TConDos::SetConnectedControls(bool connected) {
   Disconnect->setEnabled(connected);
 }
 
+void TConDos::ConnectionChanged(bool connected) {
+  SetConnectedControls(connected);
+  if (connected) setFocus();
+}
+
 void TConDos::OpenComClick() {
-  if (LoopRunning) return;  // the loop is never entered twice
-  Label2->setText(QStringLiteral("Symb = ") + QString::number(2));
-  try {
-    Link.AbortRequested = 0;
-    PortLostShown = false;
-    Keyboard.ResetQueue();
-    Comm.SetDeviceName(Com2Item->isChecked() ? "COM2" : "COM1");
-    Comm.Open();
-  } catch (const std::exception& e) {
-    ShowMessage(QStringLiteral("Error Opening COM"), QString::fromLocal8Bit(e.what()));
-    return;
-  }
-  if (!Comm.Enabled()) {
-    // A port that cannot be opened is a failure, not a connection to nothing.
-    ShowMessage(QStringLiteral("Error Opening COM"), QString::fromStdString(Comm.LastOpenError().Text));
-    return;
-  }
+  TConnectChoice choice;
+  choice.Keyboard = EnaKeyboard->isChecked();
+  choice.Video = EnaVideo->isChecked();
+  choice.Floppy = EnaFloppy->isChecked();
+  choice.ImageFile = FileName.toStdString();
+  choice.UseCom2 = Com2Item->isChecked();
+  Session.Connect(choice);
+}
 
-  uint16_t bits = 0;
-  if (EnaKeyboard->isChecked()) bits |= kOptionKeyboard;
-  if (EnaVideo->isChecked()) bits |= kOptionVideo;
-  if (EnaFloppy->isChecked()) {
-    bits |= kOptionFloppy;
-    if (!FileName.isEmpty()) {
-      Floppy.OpenImage(FileName.toStdString(), false);
-      Floppy.AllocTrackBuffer();
-    }
-  }
-  Loop.OptionBits = bits;
+void TConDos::CloseComClick() { Session.Disconnect(); }
 
-  SetConnectedControls(true);
-  setFocus();
-
-  LoopRunning = true;
-  Loop.Maincycle();
-  LoopRunning = false;
+void TConDos::LoopEnded() {
   if (CloseWhenLoopEnds) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TConDos::CloseComClick() {
-  Link.AbortRequested = 1;
-  try {
-    Comm.Close();
-  } catch (const std::exception& e) {
-    ShowMessage(QStringLiteral("Error Closing COM"), QString::fromLocal8Bit(e.what()));
-  }
-  Floppy.CloseImage();
-  Floppy.FreeTrackBuffer();
-  SetConnectedControls(false);
-}
+void TConDos::closeEvent(QCloseEvent* event) { FormClose(event); }
 
-void TConDos::closeEvent(QCloseEvent* event) {
+void TConDos::FormClose(QCloseEvent* event) {
   CloseComClick();
-  if (LoopRunning) {
+  if (Session.Running()) {
     // The service loop still has to unwind out of the Connect handler; the window
     // closes as soon as it has.
     CloseWhenLoopEnds = true;
@@ -317,32 +297,9 @@ void TConDos::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TConDos::Timer1Timer() {
-  Link.TimerTick();
-  ScreenRefresh();
-  TickDivider = (TickDivider + 1) % 5;
-  if (TickDivider != 0) return;
-  Label2->setText(QString::number(Link.Rx.RxCount));
-  ButtonDel->setVisible(Keyboard.DelButtonWanted());
-  Keyboard.RefreshRequest = Rscr->isChecked();
-}
+void TConDos::Timer1Timer() { Session.Tick(); }
 
-void TConDos::CommError() {
-  Label2->setText(QStringLiteral("Error"));
-  try {
-    Comm.SetRTSState(true);
-  } catch (const std::exception&) {
-    // A port without modem lines (or one that went away) has no RTS to raise.
-  }
-}
-
-void TConDos::CommBreak() {
-  Label2->setText(QStringLiteral("Break"));
-  try {
-    Comm.SetRTSState(true);
-  } catch (const std::exception&) {
-  }
-}
+void TConDos::SlowTick() { ButtonDel->setVisible(Keyboard.DelButtonWanted()); }
 
 void TConDos::LogClick() { Floppy.DiskLog = Log->isChecked() ? 1 : 0; }
 
@@ -366,9 +323,18 @@ QRect TConDos::ImageRect() const {
 }
 
 void TConDos::ScreenRefresh() {
-  if (Screen.ScreenDirty != 0) {
-    Screen.ScreenDirty = 0;
-    Renderer.DrawChanged(Screen, [this] { Pump.ProcessPending(); });
+  const bool dirty = Screen.ScreenDirty != 0;
+  Screen.ScreenDirty = 0;
+  DrawScreen(dirty);
+}
+
+void TConDos::Refresh(bool screenDirty) { DrawScreen(screenDirty); }
+
+void TConDos::DrawScreen(bool screenDirty) {
+  if (screenDirty) {
+    // Pending messages are processed after each row, but no user input: a click
+    // handled in here would start the service loop inside the timer's handler.
+    Renderer.DrawChanged(Screen, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     update(ImageRect());
     return;
   }
@@ -382,7 +348,12 @@ void TConDos::ApplyMarker() {
   Marker->setVisible(v.Visible);
 }
 
-void TConDos::paintEvent(QPaintEvent*) {
+void TConDos::paintEvent(QPaintEvent*) { FormPaint(); }
+
+// A repaint puts the kept image on the window; the image is always complete, so
+// no cell needs drawing for it (setting ScreenDirty here would keep the marker
+// from ever blinking, as our own update() after each refresh comes back as a paint).
+void TConDos::FormPaint() {
   QPainter painter(this);
   const QRect target = ImageRect();
   if (MarkerState.Stretched()) {
@@ -399,7 +370,7 @@ void TConDos::resizeEvent(QResizeEvent*) { FormResize(); }
 
 void TConDos::FormResize() {
   Panel->setGeometry(0, 0, width(), PanelHeight);
-  Label2->setGeometry(Panel->width() - 7 - 100, 1, 100, 39);
+  PlaceStatusLabels();
   MarkerState.Resize(Screen, width(), height());
   Marker->resize(MarkerState.View.Width, MarkerState.View.Height);
   Renderer.InvalidateAll();
@@ -413,6 +384,7 @@ bool TConDos::event(QEvent* e) {
 
 void TConDos::FormActivate() {
   Screen.ScreenDirty = 1;
+  keyboard::SyncHeldKeysFromSystem(Keyboard);
   keyboard::SyncLocksFromSystem(Keyboard);
 }
 

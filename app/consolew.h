@@ -17,7 +17,7 @@
 #include "app/options.h"
 #include "app/qt_pump.h"
 #include "app/service_loop.h"
-#include "app/status_sink.h"
+#include "app/session.h"
 #include "comm/comm.h"
 #include "display/cursor_marker.h"
 #include "display/renderer.h"
@@ -33,23 +33,33 @@ namespace app {
 inline constexpr const char* kWindowCaption = "Remote console Nerova V1.01 for Windows";
 inline constexpr const char* kMessageTitle = "ConsoleW";
 
-class TConDos : public QWidget, private IStatusSink {
+// The window front-end of a session: the tool panel and the board's screen.
+class TConDos : public QWidget, private ISessionView {
  public:
+  // A window with a session of its own, built from the options.
   explicit TConDos(const TOptions& options, QWidget* parent = nullptr);
+  // A window on a session that others may watch too (the pty, the log).
+  TConDos(TSession& session, const TOptions& options, QWidget* parent = nullptr);
   ~TConDos() override;
+  TConDos(const TConDos&) = delete;
+  TConDos& operator=(const TConDos&) = delete;
 
   // Event handlers, named after their control.
+  void FormCreate(const TOptions& options);
+  void FormPaint();
+  void FormClose(QCloseEvent* event);
+  void FormDestroy();
+  void FormActivate();
+  void FormResize();
   void OpenComClick();
   void CloseComClick();
   void Timer1Timer();
   void EnableFloppyClick();
   void LogClick();
   void ButtonDelClick();
-  void CommError();
-  void CommBreak();
   void ScreenRefresh();
 
-  bool Running() const { return LoopRunning; }
+  bool Running() const { return Session.Running(); }
   uint16_t OptionBits() const { return Loop.OptionBits; }
   QString ImageFileName() const { return FileName; }
   void SetImageFileName(const QString& name) { FileName = name; }
@@ -59,20 +69,25 @@ class TConDos : public QWidget, private IStatusSink {
   std::function<std::optional<QString>()> RunOpenDialog;
   std::function<void(const QString&, const QString&)> ShowMessage;
 
-  // The core, owned for the whole run.
-  TQtMessagePump Pump;
-  comm::TComm Comm;
-  wire::TLink Link{Comm, Pump};
-  display::TScreen Screen;
-  keyboard::TKeyboard Keyboard;
-  floppy::TFloppy Floppy{Screen};
-  TServiceLoop Loop{Link, Screen, *this};
+ private:
+  std::unique_ptr<TSession> OwnSession;  // before the references below
+
+ public:
+  // The session and its core, for the whole run.
+  TSession& Session;
+  TQtMessagePump& Pump;
+  comm::TComm& Comm;
+  wire::TLink& Link;
+  display::TScreen& Screen;
+  keyboard::TKeyboard& Keyboard;
+  floppy::TFloppy& Floppy;
+  TServiceLoop& Loop;
+  QTimer& Timer1;
 
   // Drawing.
   int PanelHeight = 41;
   display::TScreenRenderer Renderer;
   display::TCursorMarker MarkerState;
-  uint32_t TickDivider = 0;
 
   // Controls.
   QWidget* Panel = nullptr;
@@ -90,7 +105,6 @@ class TConDos : public QWidget, private IStatusSink {
   QLabel* Label2 = nullptr;
   QToolButton* Log = nullptr;
   QLabel* Marker = nullptr;
-  QTimer Timer1;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -99,19 +113,27 @@ class TConDos : public QWidget, private IStatusSink {
   bool event(QEvent* event) override;
 
  private:
-  void ShowStatus(const char* text) override;
+  // ISessionView
+  void Refresh(bool screenDirty) override;
+  void StatusChanged(const std::string& text) override;
+  void SlowTick() override;
+  void ConnectionChanged(bool connected) override;
+  void Failure(const std::string& text, const std::string& detail) override;
+  void LoopEnded() override;
+  bool RefreshWanted() const override { return Rscr->isChecked(); }
+
+  TConDos(std::unique_ptr<TSession> own, TSession* session, const TOptions& options, QWidget* parent);
+
   void BuildPanel(const TOptions& options);
+  void PlaceStatusLabels();
   void SetConnectedControls(bool connected);
-  void FormActivate();
-  void FormResize();
+  void DrawScreen(bool screenDirty);
   void ApplyMarker();
   QRect ImageRect() const;
 
   std::unique_ptr<keyboard::TKeyHook> KeyHook;
   QString FileName;
-  bool LoopRunning = false;
   bool CloseWhenLoopEnds = false;
-  bool PortLostShown = false;
 };
 
 }  // namespace app

@@ -14,6 +14,8 @@ struct TOptions {
   std::string Image;          // empty: none chosen
   bool Connect = false;       // press Connect once the window is shown
   bool UseCom2 = false;       // select "COM2" at start
+  bool NoKeyboard = false;    // leave "Keyboard" unticked
+  bool NoVideo = false;       // leave "Video" unticked
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };
 

@@ -140,6 +140,15 @@ std::string TKeyboard::PrintKBDState() {
   return text;
 }
 
+void TKeyboard::ReleaseKeysNotHeld(bool shiftDown, bool ctrlDown, bool altDown) {
+  uint8_t released = 0;
+  if (!shiftDown) released |= kShiftBits;
+  if (!ctrlDown) released |= kFlagCtrl;
+  if (!altDown) released |= kFlagAlt;
+  ShiftFlags &= static_cast<uint8_t>(~released);
+  PrintKBDState();
+}
+
 void TKeyboard::SyncLocks(std::optional<bool> scrollLock, std::optional<bool> numLock,
                           std::optional<bool> capsLock) {
   const auto apply = [this](std::optional<bool> on, uint8_t bit) {

@@ -80,6 +80,11 @@ class TKeyboard {
   void SyncLocks(std::optional<bool> scrollLock, std::optional<bool> numLock,
                  std::optional<bool> capsLock);
 
+  // At window activation: a Shift, Ctrl or Alt released while another window had
+  // the keyboard left its bit set; clear each held bit whose key is not down now.
+  // Then PrintKBDState.
+  void ReleaseKeysNotHeld(bool shiftDown, bool ctrlDown, bool altDown);
+
   std::function<void(const std::string&)> OnStateText;
 
   uint8_t ShiftFlags = 0;

@@ -29,4 +29,10 @@ void SyncLocksFromSystem(TKeyboard& kbd) {
   kbd.SyncLocks(std::nullopt, locks.NumLock, locks.CapsLock);
 }
 
+void SyncHeldKeysFromSystem(TKeyboard& kbd) {
+  const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+  kbd.ReleaseKeysNotHeld(held.testFlag(Qt::ShiftModifier), held.testFlag(Qt::ControlModifier),
+                         held.testFlag(Qt::AltModifier));
+}
+
 }  // namespace keyboard

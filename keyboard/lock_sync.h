@@ -12,4 +12,8 @@ namespace keyboard {
 // PrintKBDState.
 void SyncLocksFromSystem(TKeyboard& kbd);
 
+// Clears the Shift, Ctrl and Alt bits whose keys the window system does not
+// see held now (released while a dialog had the keyboard). Ends with PrintKBDState.
+void SyncHeldKeysFromSystem(TKeyboard& kbd);
+
 }  // namespace keyboard

@@ -7,10 +7,12 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl-dev libx11-dev libxkbcommon-dev
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-liberation
   xvfb xauth xdotool x11-utils
   dosfstools mtools socat
   clang-14 libclang-rt-14-dev clang-tidy
+  python3-pexpect python3-pyte python3-labgrid
+  ser2net libgensio-dev libwrap0-dev
 )
 
 missing=()

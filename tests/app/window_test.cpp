@@ -2,7 +2,13 @@
 
 #include "tests/support/param_names.h"
 
+#include <map>
+
 #include <QApplication>
+#include <QFileDialog>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTimer>
 #include <thread>
 
@@ -285,6 +291,178 @@ TEST_F(WindowTest, ClosingTheWindowWhileConnectedDisconnectsAndUnwindsTheLoop) {
   EXPECT_FALSE(Window->Comm.Enabled());
   QApplication::processEvents();
   EXPECT_FALSE(Window->isVisible());
+}
+
+// The layout's rectangles (window coordinates); the COM items are the two
+// columns of the group's frame.
+struct TControlRect {
+  const char* Name;
+  QRect Described;
+};
+const TControlRect kLayout[] = {
+    {"Connect", {7, 8, 71, 25}},      {"Disconnect", {81, 8, 89, 25}}, {"R", {176, 8, 29, 25}},
+    {"Keyboard", {212, 14, 65, 17}},  {"Video", {280, 14, 49, 17}},    {"Floppy...", {332, 14, 65, 17}},
+    {"COM1", {408, 9, 54, 20}},       {"COM2", {464, 9, 54, 20}},
+};
+
+QWidget* ControlNamed(app::TConDos& w, const std::string& name) {
+  const std::map<std::string, QWidget*> controls = {
+      {"Connect", w.Connect},     {"Disconnect", w.Disconnect}, {"R", w.Rscr},
+      {"Keyboard", w.EnaKeyboard}, {"Video", w.EnaVideo},        {"Floppy...", w.EnaFloppy},
+      {"COM1", w.Com1Item},       {"COM2", w.Com2Item}};
+  return controls.at(name);
+}
+
+// The caption's text fits the part of the control the style leaves for it.
+bool CaptionFits(QWidget* control) {
+  QRect contents;
+  QString text;
+  if (auto* check = qobject_cast<QCheckBox*>(control)) {
+    QStyleOptionButton o;
+    o.initFrom(check);
+    contents = check->style()->subElementRect(QStyle::SE_CheckBoxContents, &o, check);
+    text = check->text();
+  } else if (auto* radio = qobject_cast<QRadioButton*>(control)) {
+    QStyleOptionButton o;
+    o.initFrom(radio);
+    contents = radio->style()->subElementRect(QStyle::SE_RadioButtonContents, &o, radio);
+    text = radio->text();
+  } else if (auto* push = qobject_cast<QPushButton*>(control)) {
+    QStyleOptionButton o;
+    o.initFrom(push);
+    contents = push->style()->subElementRect(QStyle::SE_PushButtonContents, &o, push);
+    text = push->text();
+  } else if (auto* tool = qobject_cast<QToolButton*>(control)) {
+    contents = tool->rect().adjusted(2, 2, -2, -2);
+    text = tool->text();
+  }
+  const QSize need = control->fontMetrics().size(Qt::TextShowMnemonic, text);
+  return need.width() <= contents.width() && need.height() <= contents.height() + 2;
+}
+
+TEST_F(WindowTest, ControlsStandAtTheLayoutsPlacesAndCaptionsFit) {
+  MakeWindow();
+  for (const auto& c : kLayout) {
+    QWidget* control = ControlNamed(*Window, c.Name);
+    const QRect got(control->mapTo(Window.get(), QPoint(0, 0)), control->size());
+    EXPECT_LE(std::abs(got.left() - c.Described.left()), 2) << c.Name;
+    EXPECT_LE(std::abs(got.top() - c.Described.top()), 2) << c.Name;
+    EXPECT_GE(got.width(), c.Described.width() - 2) << c.Name;
+    EXPECT_GE(got.height(), c.Described.height() - 2) << c.Name;
+    EXPECT_TRUE(CaptionFits(control)) << c.Name << ": caption clipped";
+    // Clicks at the centre and 3 px inside the left end land on the control.
+    const int y = c.Described.center().y();
+    for (const QPoint p : {c.Described.center(), QPoint(c.Described.left() + 3, y)}) {
+      QWidget* hit = Window->childAt(p);
+      EXPECT_TRUE(hit == control || control->isAncestorOf(hit))
+          << c.Name << " at " << p.x() << "," << p.y() << " hits " << (hit ? hit->metaObject()->className() : "nothing");
+    }
+  }
+  EXPECT_FALSE(Window->Rscr->font().bold());
+}
+
+TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
+  MakeWindow();
+  Window->Link.Rx.RxCount = 12345;
+  Window->Keyboard.ShiftFlags = 0x7F;  // every word of the state text, ALT last
+  Window->Keyboard.PrintKBDState();
+  for (int i = 0; i < 5; ++i) Window->Timer1Timer();
+  ASSERT_EQ(Window->Label2->text(), "12345");
+  const QRect label2 = Window->Label2->geometry();
+  EXPECT_EQ(label2.left() + label2.width(), Window->Panel->width() - 1);
+  EXPECT_GE(label2.width(), Window->Label2->fontMetrics().horizontalAdvance("12345"));
+  EXPECT_LT(Window->Label1->geometry().right(), label2.left());
+  EXPECT_TRUE(Window->Label1->text().contains("ALT"));
+  Window->resize(100, 100);
+  EXPECT_GE(Window->width(), Window->Label1->x() + Window->Label1->width());
+  EXPECT_GT(Window->height(), Window->PanelHeight);
+}
+
+TEST_F(WindowTest, MarkerKeepsTheLayoutsPlaceUntilItsFirstPlacement) {
+  MakeWindow();
+  for (int i = 0; i < 5; ++i) Window->Timer1Timer();  // drawn, then idle ticks: no placement yet
+  EXPECT_EQ(Window->Marker->geometry(), QRect(336, 96, 10, 2));
+}
+
+TEST_F(WindowTest, ActivationReleasesModifiersLetGoWhileADialogHadTheKeyboard) {
+  MakeWindow();
+  Window->Keyboard.ShiftFlags = 0x2F;  // both Shifts, Ctrl, Alt and Num Lock
+  QEvent activate(QEvent::WindowActivate);
+  QApplication::sendEvent(Window.get(), &activate);
+  EXPECT_EQ(Window->Keyboard.ShiftFlags, 0x20);  // no key is held on this display
+  EXPECT_EQ(Window->Label1->text().toStdString(), "NUML                          ");
+}
+
+TEST_F(WindowTest, FloppyDialogOffersTheImageFilter) {
+  MakeWindow();
+  QStringList filters;
+  QTimer::singleShot(0, [&] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      filters = dialog->nameFilters();
+      dialog->reject();
+    }
+  });
+  app::TConDos window{app::TOptions{}};
+  const auto chosen = window.RunOpenDialog();
+  EXPECT_FALSE(chosen.has_value());
+  EXPECT_EQ(filters, QStringList{"*.img;*.ima"});
+}
+
+// A Connect click that arrives while the tick redraws the screen is handled
+// once the tick has returned, so the timer keeps firing under the service loop.
+TEST_F(WindowTest, ConnectClickedDuringARedrawLeavesTheTimerRunning) {
+  testsupport::TPtyBoard board;
+  app::TOptions o;
+  o.Com1 = board.SlavePath();
+  MakeWindow(o);
+  Window->show();
+  Window->Timer1.setInterval(5);  // 20 ticks of the watchdog in 100 ms
+  int ticks = 0;
+  int ticksInLoop = 0;
+  Window->Session.TickHook = [&] {
+    ++ticks;
+    if (Window->Running()) ++ticksInLoop;
+    if (ticks != 1) return;
+    // Land a click on Connect inside this tick's redraw.
+    const QPointF centre(Window->Connect->width() / 2.0, Window->Connect->height() / 2.0);
+    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QApplication::postEvent(Window->Connect, new QMouseEvent(type, centre, Window->Connect->mapToGlobal(centre),
+                                                               Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    }
+    Window->Screen.ScreenDirty = 1;
+  };
+  Bytes answer;
+  std::thread boardThread;
+  QTimer watch;
+  int phase = 0;
+  int watched = 0;
+  QObject::connect(&watch, &QTimer::timeout, Window.get(), [&] {
+    if (++watched > 3000) {  // about 6 s: the ticks stopped
+      phase = 99;
+      Window->CloseComClick();
+    } else if (phase == 0 && Window->Running()) {
+      phase = 1;
+      board.Write({0x77, 0x0B, 0x34, 0x12, 0x78});  // half a request, then silence
+    } else if (phase == 1 && ticksInLoop > 30) {
+      // Long past the watchdog: the half request was abandoned, a new one is read afresh.
+      phase = 2;
+      boardThread = std::thread([&] {
+        board.Write(RequestBytes(0x0B, 0x1234, 0x5678, 0, 0x0042));
+        answer = board.Read(1 + 15);
+        board.Write({0x55});
+      });
+    } else if (phase == 2 && answer.size() >= 16 && ticksInLoop > 45) {
+      phase = 3;
+      Window->CloseComClick();
+    }
+  });
+  watch.start(2);
+  while (phase < 3) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  if (boardThread.joinable()) boardThread.join();
+  EXPECT_EQ(phase, 3);
+  EXPECT_GT(ticksInLoop, 30);
+  EXPECT_EQ(answer, Cat({{0x55}, ReplyBytes(0, 0x1234, 0x5678, 3, 0x0042, 0)}));
+  EXPECT_EQ(Window->Label2->text(), "19");  // 5 + 13 + 1 bytes from the board
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+// One connection to the board, whatever shows it: the serial port, the link,
+// the screen model, the keyboard, the floppy and the service loop, with the
+// 100 ms tick that drives the watchdog, the refresh and the status. Front-ends
+// (the window, a terminal, a pty) watch it through ISessionView and hand it the
+// user's actions; none of them holds protocol state. No Qt Widgets here.
+#pragma once
+
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "app/qt_pump.h"
+#include "app/service_loop.h"
+#include "app/status_sink.h"
+#include "comm/comm.h"
+#include "display/screen.h"
+#include "floppy/floppy_image.h"
+#include "keyboard/keyboard.h"
+#include "link/link.h"
+
+namespace app {
+
+// What the user chose for the next Connect (the window's check boxes and port choice).
+struct TConnectChoice {
+  bool Keyboard = true;
+  bool Video = true;
+  bool Floppy = false;
+  std::string ImageFile;  // empty: none chosen
+  bool UseCom2 = false;
+};
+
+// A front-end's view of the session; every call comes on the window thread.
+class ISessionView {
+ public:
+  virtual ~ISessionView() = default;
+  // Every tick, after the watchdog: `screenDirty` tells whether the screen model
+  // changed since the last tick (the session clears the model's flag once for all views).
+  virtual void Refresh(bool screenDirty) { (void)screenDirty; }
+  // A short state for the status label: "Symb = 2", "Ping!", "Timeout!", "Error",
+  // "Break", or (every 500 ms) the received-byte count.
+  virtual void StatusChanged(const std::string& text) { (void)text; }
+  // Every fifth tick, after the byte count (the Del button follows the shift state here).
+  virtual void SlowTick() {}
+  // Connected after a successful open, Disconnected at Disconnect.
+  virtual void ConnectionChanged(bool connected) { (void)connected; }
+  // A failure the user must see: "Error Opening COM" with its reason, "Error Closing COM".
+  virtual void Failure(const std::string& text, const std::string& detail) {
+    (void)text;
+    (void)detail;
+  }
+  // The service loop has returned (after Disconnect).
+  virtual void LoopEnded() {}
+  // Whether this front-end asks the board to upload its screen (the R button is down).
+  virtual bool RefreshWanted() const { return false; }
+};
+
+class TSession : private IStatusSink {
+ public:
+  explicit TSession(const TOptions& options);
+  ~TSession() override;
+  TSession(const TSession&) = delete;
+  TSession& operator=(const TSession&) = delete;
+
+  void AddView(ISessionView* view);
+  void RemoveView(ISessionView* view);
+
+  // Opens the chosen port and runs the service loop until Disconnect; returns
+  // when the loop has ended (at once when the port could not be opened). Asked
+  // from inside the tick, the loop starts once the tick has returned: the timer
+  // must go on firing while the loop runs.
+  void Connect(const TConnectChoice& choice);
+  // Ends the connection: the loop stops at its next check, the port and the
+  // image are closed.
+  void Disconnect();
+  // One 100 ms tick.
+  void Tick();
+
+  // The board is asked once for its screen (7F00 from check key), as one R click does.
+  void RequestScreenOnce();
+  // Ctrl and Alt held while Del is queued, as the Del button does with the keys held.
+  void SendCtrlAltDel();
+
+  bool Running() const { return LoopRunning; }
+  bool Connected() const { return IsConnected; }
+  const std::string& Status() const { return LastStatus; }
+  // The device behind the port chosen at the last Connect (or COM1 before any).
+  std::string PortDevice() const;
+  std::string PortName() const { return Choice.UseCom2 ? "COM2" : "COM1"; }
+
+  // Runs at the start of every tick (tests land events inside a redraw with it).
+  std::function<void()> TickHook;
+
+  // The core, owned for the whole run.
+  TQtMessagePump Pump;
+  comm::TComm Comm;
+  wire::TLink Link{Comm, Pump};
+  display::TScreen Screen;
+  keyboard::TKeyboard Keyboard;
+  floppy::TFloppy Floppy{Screen};
+  TServiceLoop Loop{Link, Screen, *this};
+  QTimer Timer1;
+  uint32_t TickDivider = 0;
+
+ private:
+  void ShowStatus(const char* text) override;
+  void Broadcast(const std::string& status);
+  void RunLoop();
+  void PortLost();
+
+  TOptions Options;
+  TConnectChoice Choice;
+  std::vector<ISessionView*> Views;
+  std::string LastStatus = "0";
+  bool LoopRunning = false;
+  bool IsConnected = false;
+  bool InTick = false;
+  bool PortLostShown = false;
+  bool RefreshOnce = false;
+  int CtrlAltDelTicks = 0;
+};
+
+}  // namespace app
