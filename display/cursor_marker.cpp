@@ -32,12 +32,15 @@ void TCursorMarker::Place(const TScreen& screen) {
     View.Top = (screen.MarkerRow + 1) * CellHeight + PanelHeight - kHeight;
     return;
   }
+  // The scales are held in single precision; the products are not rounded to it
+  // before they are truncated (a width of 104 puts column 10 at 12, not 13).
   const float xScale = static_cast<float>(ClientWidth) / static_cast<float>(80 * CellWidth);
   const float yScale =
       static_cast<float>(ClientHeight - PanelHeight) / static_cast<float>(25 * CellHeight);
-  View.Left = static_cast<int>(static_cast<float>(screen.MarkerCol * CellWidth) * xScale);
-  View.Top = static_cast<int>(static_cast<float>((screen.MarkerRow + 1) * CellHeight - kHeight) * yScale +
-                              static_cast<float>(PanelHeight));
+  View.Left = static_cast<int>(static_cast<double>(screen.MarkerCol * CellWidth) * static_cast<double>(xScale));
+  View.Top = static_cast<int>(static_cast<double>((screen.MarkerRow + 1) * CellHeight - kHeight) *
+                                  static_cast<double>(yScale) +
+                              PanelHeight);
 }
 
 void TCursorMarker::Resize(TScreen& screen, int clientWidth, int clientHeight) {
@@ -48,7 +51,7 @@ void TCursorMarker::Resize(TScreen& screen, int clientWidth, int clientHeight) {
     IsStretched = false;
   } else {
     const float ratio = static_cast<float>(clientWidth) / static_cast<float>(80 * CellWidth);
-    View.Width = static_cast<int>(static_cast<float>(CellWidth) * ratio);
+    View.Width = static_cast<int>(static_cast<double>(CellWidth) * static_cast<double>(ratio));
     IsStretched = true;
   }
   View.Height = kHeight;

@@ -8,9 +8,13 @@
 
 namespace display {
 
+// Until its first placement the marker stands where the window layout puts it.
+inline constexpr int kMarkerLayoutLeft = 336;
+inline constexpr int kMarkerLayoutTop = 96;
+
 struct TMarkerView {
-  int Left = 0;
-  int Top = 0;
+  int Left = kMarkerLayoutLeft;
+  int Top = kMarkerLayoutTop;
   int Width = 0;
   int Height = 2;
   bool Visible = true;

@@ -113,4 +113,36 @@ TEST_F(CursorMarkerTest, ClearScreenResetsTheBookkeeping) {
   EXPECT_EQ(Screen.MarkerOn, 0);
 }
 
+// The scales are single precision, the products are not: 104 / 800 held as a
+// float is just below 0.13, so column 10 (100 px) lands at 12, not at 13.
+TEST_F(CursorMarkerTest, StretchedProductsAreTruncatedWithoutRoundingToSinglePrecision) {
+  Marker.Resize(Screen, 104, 200);
+  Screen.CursorCol = 10;
+  Steps(6);
+  EXPECT_EQ(Marker.View.Left, 12);
+
+  for (int width : {104, 333, 799, 801, 1013, 1600, 2411}) {
+    for (int height : {90, 517, 1000}) {
+      Marker.Resize(Screen, width, height);
+      const float xs = static_cast<float>(width) / 800.0f;
+      const float ys = static_cast<float>(height - kPanel) / static_cast<float>(25 * kCellH);
+      EXPECT_EQ(Marker.View.Width, static_cast<int>(static_cast<long double>(kCellW) * xs)) << width;
+      for (int col : {0, 1, 10, 37, 79}) {
+        for (int row : {0, 7, 24}) {
+          Screen.CursorCol = col;
+          Screen.CursorRow = row;
+          Screen.MarkerCol = -1;
+          Marker.BlinkCount = 1;
+          Marker.Step(Screen);
+          EXPECT_EQ(Marker.View.Left, static_cast<int>(static_cast<long double>(col * kCellW) * xs))
+              << width << " col " << col;
+          EXPECT_EQ(Marker.View.Top,
+                    static_cast<int>(static_cast<long double>((row + 1) * kCellH - 2) * ys + kPanel))
+              << height << " row " << row;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
