@@ -1,10 +1,45 @@
 #include "app/options.h"
 
 #include <array>
+#include <optional>
 #include <string_view>
+
+#ifndef CONSOLEW_VERSION
+#error "CONSOLEW_VERSION (the project version) must be defined by the build"
+#endif
 
 namespace app {
 namespace {
+
+// The console's options that take a value, and what the message says is missing.
+struct TValueOption {
+  std::string_view Name;
+  std::string TOptions::*Field;
+  std::string_view What;
+};
+constexpr std::array<TValueOption, 5> kValueOptions = {{
+    {"--com1", &TOptions::Com1, "a device path"},
+    {"--com2", &TOptions::Com2, "a device path"},
+    {"--image", &TOptions::Image, "a file name"},
+    {"--pty", &TOptions::PtyLink, "a link name"},
+    {"--log", &TOptions::LogFile, "a file name"},
+}};
+
+// The console's options without a value: each sets one field.
+struct TFlagOption {
+  std::string_view Name;
+  bool TOptions::*Field;
+  bool Value;
+};
+constexpr std::array<TFlagOption, 7> kFlagOptions = {{
+    {"--connect", &TOptions::Connect, true},
+    {"--port1", &TOptions::UseCom2, false},
+    {"--port2", &TOptions::UseCom2, true},
+    {"--terminal", &TOptions::Terminal, true},
+    {"--headless", &TOptions::Headless, true},
+    {"--no-keyboard", &TOptions::NoKeyboard, true},
+    {"--no-video", &TOptions::NoVideo, true},
+}};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
 constexpr std::array<std::string_view, 11> kToolkitWithValue = {
@@ -21,6 +56,14 @@ bool In(const std::array<std::string_view, N>& list, std::string_view s) {
   return false;
 }
 
+template <class T, size_t N>
+const T* Find(const std::array<T, N>& table, std::string_view name) {
+  for (const auto& entry : table) {
+    if (entry.Name == name) return &entry;
+  }
+  return nullptr;
+}
+
 TParseResult Fail(const std::string& why) {
   TParseResult r;
   r.ExitCode = 2;
@@ -28,7 +71,16 @@ TParseResult Fail(const std::string& why) {
   return r;
 }
 
+TParseResult Exit0(std::string message) {
+  TParseResult r;
+  r.ExitCode = 0;
+  r.Message = std::move(message);
+  return r;
+}
+
 }  // namespace
+
+std::string VersionText() { return std::string("consolew ") + CONSOLEW_VERSION; }
 
 std::string Usage() {
   return "Usage: consolew [options]\n"
@@ -39,7 +91,14 @@ std::string Usage() {
          "  --port1, --port2  select COM1 or COM2 at start (default COM1)\n"
          "  --image FILE    serve this floppy image (ticks \"Floppy...\")\n"
          "  --connect       press Connect once the window is shown\n"
+         "  --no-keyboard / --no-video  leave the service unticked\n"
+         "  --terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n"
+         "  --headless      no window and no terminal screen (with --pty and --log)\n"
+         "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"
+         "  --log FILE      append the board's text output and the console's messages to FILE\n"
+         "  --version       show the version\n"
          "  --help          show this text\n"
+         "An option's value may also follow an '=' (--image=FILE).\n"
          "Qt's own options (-platform offscreen, -display :1, ...) are passed on.\n";
 }
 
@@ -48,39 +107,40 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
   TOptions& o = result.Options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return false;
-      out = args[++i];
-      return true;
-    };
-    if (a == "--help" || a == "-h") {
-      result.ExitCode = 0;
-      result.Message = Usage();
-      return result;
+    if (a == "--help" || a == "-h") return Exit0(Usage());
+    if (a == "--version") return Exit0(VersionText() + "\n");
+
+    // "--name=value" for the console's own options; Qt's keep their own form.
+    std::string_view name = a;
+    std::optional<std::string> inlineValue;
+    if (const size_t eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = std::string_view(a).substr(0, eq);
+      inlineValue = a.substr(eq + 1);
     }
-    if (a == "--com1") {
-      if (!value(o.Com1)) return Fail("--com1 needs a device path");
-    } else if (a == "--com2") {
-      if (!value(o.Com2)) return Fail("--com2 needs a device path");
-    } else if (a == "--image") {
-      if (!value(o.Image)) return Fail("--image needs a file name");
-    } else if (a == "--connect") {
-      o.Connect = true;
-    } else if (a == "--port1") {
-      o.UseCom2 = false;
-    } else if (a == "--port2") {
-      o.UseCom2 = true;
+
+    if (const TValueOption* option = Find(kValueOptions, name)) {
+      std::string value;
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      if (value.empty()) return Fail(std::string(option->Name) + " needs " + std::string(option->What));
+      o.*(option->Field) = value;
+    } else if (const TFlagOption* flag = Find(kFlagOptions, name)) {
+      if (inlineValue) return Fail(std::string(flag->Name) + " takes no value");
+      o.*(flag->Field) = flag->Value;
     } else if (In(kToolkitWithValue, a)) {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return Fail(a + " needs a value");
       o.ToolkitArgs.push_back(a);
-      std::string v;
-      if (!value(v)) return Fail(a + " needs a value");
-      o.ToolkitArgs.push_back(v);
+      o.ToolkitArgs.push_back(args[++i]);
     } else if (In(kToolkitFlags, a)) {
       o.ToolkitArgs.push_back(a);
     } else {
       return Fail("unknown option '" + a + "'");
     }
   }
+  if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
   return result;
 }
 

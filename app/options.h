@@ -1,6 +1,7 @@
 // The command line of the Linux console (the original had none): which devices
-// stand behind "COM1" and "COM2", a floppy image to preselect, and whether to
-// press Connect at start.
+// stand behind "COM1" and "COM2", a floppy image to preselect, whether to press
+// Connect at start, which front-end shows the board (window, terminal, none),
+// and where else the console is offered and logged.
 #pragma once
 
 #include <string>
@@ -16,6 +17,10 @@ struct TOptions {
   bool UseCom2 = false;       // select "COM2" at start
   bool NoKeyboard = false;    // leave "Keyboard" unticked
   bool NoVideo = false;       // leave "Video" unticked
+  bool Terminal = false;      // no window: the board's screen in this terminal
+  bool Headless = false;      // no window and no terminal screen
+  std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal
+  std::string LogFile;        // empty: none; else the board's text and the messages go here
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };
 
@@ -26,8 +31,11 @@ struct TParseResult {
   std::string Message;
 };
 
-// Parses the arguments after the program name.
+// Parses the arguments after the program name. An option with a value takes
+// it as the next argument or after '=' ("--image FILE", "--image=FILE").
 TParseResult ParseOptions(const std::vector<std::string>& args);
 std::string Usage();
+// "consolew 1.01": the program and its version.
+std::string VersionText();
 
 }  // namespace app

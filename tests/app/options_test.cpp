@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/param_names.h"
 
 #include "app/options.h"
@@ -55,7 +57,82 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{{"--com2", ""}, "--com2 needs a device path"},
                       TBadCase{{"--image"}, "--image needs a file name"},
                       TBadCase{{"-platform"}, "-platform needs a value"},
-                      TBadCase{{"image.img"}, "unknown option 'image.img'"}), testsupport::TIndexName());
+                      TBadCase{{"image.img"}, "unknown option 'image.img'"},
+                      TBadCase{{"--image="}, "--image needs a file name"},
+                      TBadCase{{"--pty"}, "--pty needs a link name"},
+                      TBadCase{{"--log="}, "--log needs a file name"},
+                      TBadCase{{"--connect=yes"}, "--connect takes no value"},
+                      TBadCase{{"--com3=/dev/ttyS2"}, "unknown option '--com3=/dev/ttyS2'"},
+                      TBadCase{{"--terminal", "--headless"},
+                               "--terminal and --headless exclude each other"}),
+    testsupport::TIndexName());
+
+// Each option as the field it sets; both forms of a value give the same.
+struct TGoodCase {
+  std::vector<std::string> Args;
+  std::function<std::string(const app::TOptions&)> Field;
+  std::string Expect;
+};
+
+class GoodOptions : public ::testing::TestWithParam<TGoodCase> {};
+
+TEST_P(GoodOptions, SetTheirField) {
+  const auto r = Parse(GetParam().Args);
+  EXPECT_EQ(r.ExitCode, -1) << r.Message;
+  EXPECT_EQ(GetParam().Field(r.Options), GetParam().Expect);
+  EXPECT_TRUE(r.Options.ToolkitArgs.empty());
+}
+
+std::string Flag(bool b) { return b ? "on" : "off"; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GoodOptions,
+    ::testing::Values(
+        TGoodCase{{"--image=disk.img"}, [](const app::TOptions& o) { return o.Image; }, "disk.img"},
+        TGoodCase{{"--image=a=b.img"}, [](const app::TOptions& o) { return o.Image; }, "a=b.img"},
+        TGoodCase{{"--com1=/dev/ttyUSB1"}, [](const app::TOptions& o) { return o.Com1; },
+                  "/dev/ttyUSB1"},
+        TGoodCase{{"--com2=/dev/pts/3", "--port2"}, [](const app::TOptions& o) { return o.Com2; },
+                  "/dev/pts/3"},
+        TGoodCase{{"--pty", "/tmp/board"}, [](const app::TOptions& o) { return o.PtyLink; },
+                  "/tmp/board"},
+        TGoodCase{{"--pty=/tmp/board"}, [](const app::TOptions& o) { return o.PtyLink; },
+                  "/tmp/board"},
+        TGoodCase{{"--log", "board.log"}, [](const app::TOptions& o) { return o.LogFile; },
+                  "board.log"},
+        TGoodCase{{"--log=board.log"}, [](const app::TOptions& o) { return o.LogFile; },
+                  "board.log"},
+        TGoodCase{{}, [](const app::TOptions& o) { return Flag(o.Terminal) + Flag(o.Headless); },
+                  "offoff"},
+        TGoodCase{{"--terminal"}, [](const app::TOptions& o) { return Flag(o.Terminal); }, "on"},
+        TGoodCase{{"--headless", "--pty", "p", "--log", "l"},
+                  [](const app::TOptions& o) { return Flag(o.Headless) + o.PtyLink + o.LogFile; },
+                  "onpl"},
+        TGoodCase{{"--no-keyboard"},
+                  [](const app::TOptions& o) { return Flag(o.NoKeyboard) + Flag(o.NoVideo); },
+                  "onoff"},
+        TGoodCase{{"--no-video"},
+                  [](const app::TOptions& o) { return Flag(o.NoKeyboard) + Flag(o.NoVideo); },
+                  "offon"}),
+    testsupport::TIndexName());
+
+TEST(Options, VersionPrintsTheProgramAndItsVersionAndExitsZero) {
+  const auto r = Parse({"--connect", "--version"});
+  EXPECT_EQ(r.ExitCode, 0);
+  EXPECT_EQ(r.Message, "consolew 1.01\n");
+}
+
+TEST(Options, UsageDescribesTheNewOptions) {
+  const std::string usage = app::Usage();
+  for (const char* line :
+       {"--terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n",
+        "--pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n",
+        "--headless      no window and no terminal screen (with --pty and --log)\n",
+        "--log FILE      append the board's text output and the console's messages to FILE\n",
+        "--no-keyboard / --no-video  leave the service unticked\n", "--version"}) {
+    EXPECT_NE(usage.find(line), std::string::npos) << line;
+  }
+}
 
 TEST(Options, ToolkitOptionsArePassedOnInOrder) {
   const auto r = Parse({"-platform", "offscreen", "--connect", "-reverse"});
