@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/consolew.h"
+#include "app/display_check.h"
 #include "app/options.h"
 
 namespace {
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
     std::fputs("consolew: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
                "start it from a desktop session, or use -platform offscreen\n",
                stderr);
+    return 1;
+  }
+  // Qt's xcb platform aborts the program when it cannot connect: say why instead.
+  if (const auto unreachable = app::UnreachableDisplay(
+          parsed.Options.ToolkitArgs, [](const char* name) { return std::getenv(name); })) {
+    std::fputs(unreachable->c_str(), stderr);
     return 1;
   }
 
