@@ -188,7 +188,8 @@ bool IsFinal(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
 std::vector<TTerminalInput> TTerminalKeyDecoder::Feed(const uint8_t* data, size_t size, uint64_t nowMs) {
   std::vector<TTerminalInput> out = Flush(nowMs);
   for (size_t i = 0; i < size; ++i) Byte(data[i], out);
-  if (State_ != TState::Ground) LastMs_ = nowMs;
+  // Any byte either ends what was pending or is its newest part.
+  if (size > 0 && State_ != TState::Ground) LastMs_ = nowMs;
   return out;
 }
 

@@ -31,6 +31,9 @@ status=0
 if [ -x "$BUILD/bench/render-bench" ]; then
   "$BUILD/bench/render-bench" 2>/dev/null | tee -a "$OUT" || status=1
 fi
+if [ -x "$BUILD/bench/terminal-bench" ]; then
+  "$BUILD/bench/terminal-bench" | tee -a "$OUT" || status=1
+fi
 if grep -q '| MISS |' "$OUT"; then
   echo "bench: some targets missed" >&2
 fi

@@ -128,6 +128,7 @@ TEST(TerminalKeys, MessagesAreTheWindows) {
 TEST(TerminalKeys, LoneEscWaitsForTheEscapeTime) {
   TTerminalKeyDecoder decoder;
   EXPECT_TRUE(FeedText(decoder, "\x1b", 100).empty());
+  EXPECT_TRUE(FeedText(decoder, "", 140).empty());  // a read without bytes changes nothing
   EXPECT_EQ(decoder.Deadline(), 150u);
   EXPECT_TRUE(decoder.Flush(149).empty());
   EXPECT_EQ(BoardCodes(decoder.Flush(150)), std::vector<uint16_t>{0x011B});
