@@ -53,6 +53,7 @@ TBoardLink::TBoardLink(int fd, IClock& clock, TPacer& pacer, TFaultInjector& fau
 }
 
 void TBoardLink::CheckAlive() {
+  if (StopRequested && StopRequested()) throw TStopRequested();
   if (HostAlive && !HostAlive()) throw TLinkClosed();
 }
 

@@ -26,6 +26,12 @@ class TLinkClosed : public std::runtime_error {
   TLinkClosed() : std::runtime_error("the host closed the line") {}
 };
 
+// The program was asked to stop (SIGTERM, SIGINT) during a wait.
+class TStopRequested : public std::runtime_error {
+ public:
+  TStopRequested() : std::runtime_error("asked to stop") {}
+};
+
 enum class TLinkStatus {
   Ok,
   Refused,  // the host answered 0xAA (or anything but 0x55) to every try
@@ -59,6 +65,8 @@ class TBoardLink {
 
   // Called during every wait; returning false means the host has gone.
   void SetHostAlive(std::function<bool()> alive) { HostAlive = std::move(alive); }
+  // Called during every wait too; returning true ends it with TStopRequested.
+  void SetStopRequested(std::function<bool()> stop) { StopRequested = std::move(stop); }
 
   // Seals and sends a request, waiting for its acknowledgement; sends again
   // after a refusal or silence, up to Tries sends.
@@ -108,6 +116,7 @@ class TBoardLink {
   TLinkConfig Cfg;
   TLinkStats Counters;
   std::function<bool()> HostAlive;
+  std::function<bool()> StopRequested;
   std::deque<uint8_t> Rx;
 };
 

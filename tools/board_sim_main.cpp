@@ -7,6 +7,7 @@
 #include "tools/board_app.h"
 #include "tools/board_options.h"
 #include "tools/console_child.h"
+#include "tools/stop_signal.h"
 
 using namespace boardsim;
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Before the console starts: a stop must never leave it running.
+  InstallStopSignals();
   std::unique_ptr<TConsoleChild> child;
   int fd = -1;
   if (!options->Device.empty()) {
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
   linkConfig.AckTimeout = std::chrono::milliseconds(options->AckTimeoutMs);
   TBoardLink link(fd, clock, pacer, faults, linkConfig);
   if (child) link.SetHostAlive([&child] { return child->Alive(); });
+  link.SetStopRequested([] { return StopSignal() != 0; });
 
   TAppConfig appConfig;
   if (options->TimeoutSeconds)
@@ -60,11 +64,23 @@ int main(int argc, char** argv) {
       case TScriptKind::Ping: status = app.Ping(options->ScriptCount); break;
       case TScriptKind::Keys: status = app.Keys(options->ScriptCount); break;
     }
+  } catch (const TStopRequested&) {
+    status = 1;
   } catch (const std::exception& e) {
     std::cerr << "board-sim: " << e.what() << "\n";
     status = 1;
   }
   std::cout.flush();
   if (options->Device.empty() == false) ::close(fd);
+  // A console that ended on its own with a failure (no display, a crash)
+  // fails the run, also the demo, which otherwise ends well when it goes.
+  if (child && !child->Alive() && child->ExitStatus() != 0) {
+    std::cerr << "board-sim: the console exited with status " << child->ExitStatus() << "\n";
+    status = 1;
+  }
+  if (const int signal = StopSignal(); signal != 0) {
+    child.reset();  // ends the console and waits for it
+    EndBySignal(signal);
+  }
   return status;
 }
