@@ -60,7 +60,8 @@ class TBoardApp {
   // Reads `count` sectors from `lba` on, split at track ends.
   bool ReadLba(const TBootParams& p, uint32_t lba, uint32_t count, std::vector<uint8_t>& out);
   TGeometry ServedGeometry();
-  bool TransferTrack(const TGeometry& g, uint32_t track, std::span<uint8_t> data, bool write);
+  TDiskResult TransferTrack(const TGeometry& g, uint32_t track, std::span<uint8_t> data,
+                            bool write);
 
   // Demo pieces.
   void DrawDesktop();

@@ -1,5 +1,6 @@
 #include "tools/board_bios.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace boardsim {
@@ -12,7 +13,32 @@ constexpr auto kRecoveryLimit = std::chrono::milliseconds(1000);
 constexpr uint8_t kDiskCrcError = 0x10;
 
 bool Final(const TDiskResult& r) { return r.Ok() || (r.Linked && r.Status != kDiskCrcError); }
+
+struct TDiskStatusName {
+  uint8_t Status;
+  const char* Name;
+};
+constexpr TDiskStatusName kDiskStatusNames[] = {
+    {0x01, "bad command or no image served"},
+    {0x03, "write protected"},
+    {0x04, "sector not found"},
+    {kDiskCrcError, "data blocks not received intact"},
+    {0x20, "controller failure"},
+};
 }  // namespace
+
+std::string DiskFailure(const TDiskResult& r) {
+  if (r.Ok()) return "";
+  if (!r.Linked) return "no complete exchange with the console";
+  char text[96];
+  const char* name = "refused";
+  for (const auto& entry : kDiskStatusNames) {
+    if (entry.Status == r.Status) name = entry.Name;
+  }
+  if (r.Status == 0) name = "carry set";
+  std::snprintf(text, sizeof text, "status 0x%02X (%s)", r.Status, name);
+  return text;
+}
 
 wire::TRequestPacket MakeRequest(uint8_t service, const TRegs& r) {
   wire::TRequestPacket p{};

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "tools/board_link.h"
@@ -45,6 +46,10 @@ struct TDiskResult {
   bool Carry = true;
   bool Ok() const { return Linked && Status == 0 && !Carry; }
 };
+
+// Why a disk call failed, in words ("status 0x03 (write protected)", ...);
+// empty when it succeeded.
+std::string DiskFailure(const TDiskResult& r);
 
 class TBoardBios {
  public:

@@ -13,6 +13,24 @@ namespace {
 
 double Seconds(TNanos d) { return std::chrono::duration<double>(d).count(); }
 
+// `text` as the inside of a JSON string.
+std::string JsonText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 TBoardApp::TGeometry TBoardApp::ServedGeometry() {
@@ -37,23 +55,22 @@ TBoardApp::TGeometry TBoardApp::ServedGeometry() {
   return g;
 }
 
-bool TBoardApp::TransferTrack(const TGeometry& g, uint32_t track, std::span<uint8_t> data,
-                              bool write) {
+TDiskResult TBoardApp::TransferTrack(const TGeometry& g, uint32_t track, std::span<uint8_t> data,
+                                     bool write) {
   const auto cyl = static_cast<uint8_t>(track / g.Heads);
   const auto head = static_cast<uint8_t>(track % g.Heads);
   const auto count = static_cast<uint8_t>(data.size() / 512);
   // A reboot in the middle of the track: boot again and do the track over.
   for (int attempt = 0; attempt < 3; ++attempt) {
     try {
-      const TDiskResult r = write ? BiosCalls.WriteSectors(cyl, head, 1, count, data)
-                                  : BiosCalls.ReadSectors(cyl, head, 1, count, data);
-      return r.Ok();
+      return write ? BiosCalls.WriteSectors(cyl, head, 1, count, data)
+                   : BiosCalls.ReadSectors(cyl, head, 1, count, data);
     } catch (const TBoardReboot& reboot) {
       *Log << "board: " << reboot.what() << "\n";
-      if (!Boot()) return false;
+      if (!Boot()) return {};
     }
   }
-  return false;
+  return {};
 }
 
 int TBoardApp::ReadImage(const std::string& outPath) {
@@ -72,7 +89,8 @@ int TBoardApp::ReadImage(const std::string& outPath) {
         const uint32_t n = std::min<uint32_t>(g.SectorsPerTrack, g.TotalSectors - first);
         ok = TransferTrack(g, first / g.SectorsPerTrack,
                            std::span<uint8_t>(image).subspan(size_t{first} * 512, n * 512u),
-                           false);
+                           false)
+                 .Ok();
         if (ok) {
           bytes += n * 512u;
           ++tracks;
@@ -121,12 +139,15 @@ int TBoardApp::WriteImage(const std::string& inPath) {
         ok = true;
         for (uint32_t first = 0; ok && first < sectors; first += g.SectorsPerTrack) {
           const uint32_t n = std::min<uint32_t>(g.SectorsPerTrack, sectors - first);
-          ok = TransferTrack(g, first / g.SectorsPerTrack,
-                             std::span<uint8_t>(data).subspan(size_t{first} * 512, n * 512u),
-                             true);
+          const uint32_t track = first / g.SectorsPerTrack;
+          const TDiskResult r = TransferTrack(
+              g, track, std::span<uint8_t>(data).subspan(size_t{first} * 512, n * 512u), true);
+          ok = r.Ok();
           if (ok) {
             bytes += n * 512u;
             ++tracks;
+          } else {
+            error = "track " + std::to_string(track) + " not written: " + DiskFailure(r);
           }
         }
       }
@@ -141,7 +162,7 @@ int TBoardApp::WriteImage(const std::string& inPath) {
   const double s = Seconds(elapsed);
   *Results << "{\"script\":\"write-image\",\"ok\":" << (ok ? "true" : "false")
            << ",\"bytes\":" << bytes << ",\"tracks\":" << tracks << ",\"seconds\":" << s
-           << ",\"bytes_per_s\":" << (s > 0 ? bytes / s : 0) << ",\"error\":\"" << error
+           << ",\"bytes_per_s\":" << (s > 0 ? bytes / s : 0) << ",\"error\":\"" << JsonText(error)
            << "\",";
   PrintLinkStats();
   *Results << "}\n";

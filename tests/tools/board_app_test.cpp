@@ -82,6 +82,24 @@ TEST_F(BoardAppTest, WriteImageReplacesTheServedDiskette) {
       << Results.str();
 }
 
+TEST_F(BoardAppTest, RefusedWriteReportsWhy) {
+  Host.Image = boardsim_test::MakeFloppy({});
+  const std::vector<uint8_t> before = Host.Image;
+  Host.WriteStatus = 0x03;
+  const std::string in = TempPath("refused");
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(before.data()), 9216);
+  Host.Start();
+  EXPECT_EQ(App->WriteImage(in), 1);
+  std::remove(in.c_str());
+  Host.Stop();
+  EXPECT_EQ(Host.Image, before);
+  EXPECT_NE(Results.str().find("\"ok\":false,\"bytes\":0,\"tracks\":0"), std::string::npos)
+      << Results.str();
+  EXPECT_NE(Results.str().find("\"error\":\"track 0 not written: status 0x03 (write protected)\""),
+            std::string::npos)
+      << Results.str();
+}
+
 TEST_F(BoardAppTest, PingReportsEveryRoundTrip) {
   Host.Start();
   EXPECT_EQ(App->Ping(25), 0);

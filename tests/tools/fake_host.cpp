@@ -216,6 +216,12 @@ void TFakeHost::Disk(const wire::TRequestPacket& r) {
       for (int t = 0; t < 3 && !ReadPacket(&block, sizeof block); ++t) {}
       data.insert(data.end(), block.Data, block.Data + 512);
     }
+    if (WriteStatus != 0) {
+      Reply.AX = wire::MakeWord(WriteStatus, 0);
+      Reply.Flags |= wire::kFlagCarry;
+      SendReply();
+      return;
+    }
     if (offset + data.size() <= Image.size())
       std::memcpy(Image.data() + offset, data.data(), data.size());
     Reply.AX = wire::WithHi(r.AX, 0);

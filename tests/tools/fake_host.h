@@ -37,6 +37,7 @@ class TFakeHost {
   uint8_t Shift = 0;
   std::vector<uint8_t> Image;    // served diskette; empty: no image
   uint16_t SectorsPerTrack = 18, Heads = 2;
+  uint8_t WriteStatus = 0;       // nonzero: every write is refused with this AH (and carry)
 
   // Records.
   std::vector<wire::TRequestPacket> Requests;  // accepted requests, in order
