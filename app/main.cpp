@@ -9,6 +9,7 @@
 
 #include "app/consolew.h"
 #include "app/display_check.h"
+#include "app/front_ends.h"
 #include "app/options.h"
 
 namespace {
@@ -33,9 +34,10 @@ int main(int argc, char** argv) {
     std::fputs(parsed.Message.c_str(), parsed.ExitCode == 0 ? stdout : stderr);
     return parsed.ExitCode;
   }
+  if (parsed.Options.Terminal || parsed.Options.Headless) return app::RunWithoutWindow(parsed.Options, argv[0]);
   if (!HasDisplay(parsed.Options)) {
     std::fputs("consolew: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "
-               "start it from a desktop session, or use -platform offscreen\n",
+               "start it from a desktop session, use --terminal, or -platform offscreen\n",
                stderr);
     return 1;
   }
@@ -57,7 +59,15 @@ int main(int argc, char** argv) {
   QApplication application(qtArgc, qtArgv.data());
   QApplication::setApplicationName(QStringLiteral("Remote Nerova"));
   try {
-    app::TConDos window(parsed.Options);
+    app::TSession session(parsed.Options);
+    app::TConDos window(session, parsed.Options);
+    app::TExtraFrontEnds extras;
+    std::string error;
+    if (!extras.Attach(session, parsed.Options, error)) {
+      std::fprintf(stderr, "consolew: %s\n", error.c_str());
+      return 1;
+    }
+    if (extras.Pty() != nullptr) extras.Pty()->OnQuit = [&window] { window.close(); };
     window.show();
     QApplication::exec();
   } catch (const std::exception& e) {

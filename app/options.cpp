@@ -17,12 +17,13 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 5> kValueOptions = {{
+constexpr std::array<TValueOption, 6> kValueOptions = {{
     {"--com1", &TOptions::Com1, "a device path"},
     {"--com2", &TOptions::Com2, "a device path"},
     {"--image", &TOptions::Image, "a file name"},
     {"--pty", &TOptions::PtyLink, "a link name"},
     {"--log", &TOptions::LogFile, "a file name"},
+    {"--screen-at-exit", &TOptions::ScreenAtExit, "a file name"},
 }};
 
 // The console's options without a value: each sets one field.
@@ -96,6 +97,8 @@ std::string Usage() {
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
+         "  --screen-at-exit FILE  write the board's 80x25 screen (character and attribute\n"
+         "                  bytes of each cell, row by row) to FILE at exit\n"
          "  --version       show the version\n"
          "  --help          show this text\n"
          "An option's value may also follow an '=' (--image=FILE).\n"

@@ -20,6 +20,7 @@ struct TOptions {
   bool Terminal = false;      // no window: the board's screen in this terminal
   bool Headless = false;      // no window and no terminal screen
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal
+  std::string ScreenAtExit;   // empty: none; else the screen model's 4000 bytes at exit
   std::string LogFile;        // empty: none; else the board's text and the messages go here
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };

@@ -170,6 +170,13 @@ void TSession::SendCtrlAltDel() {
   CtrlAltDelTicks = kCtrlAltDelHoldTicks;
 }
 
+void TSession::EndCtrlAltDel() {
+  if (CtrlAltDelTicks == 0) return;
+  CtrlAltDelTicks = 0;
+  Keyboard.ShiftFlags &= static_cast<uint8_t>(~(keyboard::kFlagCtrl | keyboard::kFlagAlt));
+  Keyboard.PrintKBDState();
+}
+
 void TSession::Tick() {
   InTick = true;
   if (TickHook) TickHook();
@@ -178,9 +185,9 @@ void TSession::Tick() {
   Screen.ScreenDirty = 0;
   for (ISessionView* v : std::vector(Views)) v->Refresh(dirty);
 
-  if (CtrlAltDelTicks > 0 && Keyboard.QueueEmpty() && --CtrlAltDelTicks == 0) {
-    Keyboard.ShiftFlags &= static_cast<uint8_t>(~(keyboard::kFlagCtrl | keyboard::kFlagAlt));
-    Keyboard.PrintKBDState();
+  if (CtrlAltDelTicks > 0 && Keyboard.QueueEmpty() && CtrlAltDelTicks-- == 1) {
+    CtrlAltDelTicks = 1;
+    EndCtrlAltDel();
   }
 
   TickDivider = (TickDivider + 1) % 5;

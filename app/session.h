@@ -82,6 +82,8 @@ class TSession : private IStatusSink {
   void RequestScreenOnce();
   // Ctrl and Alt held while Del is queued, as the Del button does with the keys held.
   void SendCtrlAltDel();
+  // A key typed after it: Ctrl and Alt are no longer held.
+  void EndCtrlAltDel();
 
   bool Running() const { return LoopRunning; }
   bool Connected() const { return IsConnected; }

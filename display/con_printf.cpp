@@ -24,12 +24,14 @@ int TScreen::VConPrintf(const char* format, va_list args) {
     return n;  // a format the library cannot render prints nothing
   }
   if (static_cast<size_t>(n) < sizeof buf) {
+    if (OnText) OnText(std::string_view(buf, static_cast<size_t>(n)));
     StrOut(CurrentAttr, CursorCol, CursorRow, buf);
   } else {
     // Longer than the buffer (a long file path): formatted again in full so that
     // the whole text appears.
     std::vector<char> whole(static_cast<size_t>(n) + 1);
     std::vsnprintf(whole.data(), whole.size(), format, again);
+    if (OnText) OnText(std::string_view(whole.data(), static_cast<size_t>(n)));
     StrOut(CurrentAttr, CursorCol, CursorRow, whole.data());
   }
   va_end(again);

@@ -77,6 +77,7 @@ void TScreen::Putch(uint8_t character) {
 }
 
 void TScreen::TelePutch(uint8_t character) {
+  if (OnText) OnText(std::string_view(reinterpret_cast<const char*>(&character), 1));
   switch (character) {
     case kBell:
       return;

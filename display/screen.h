@@ -18,6 +18,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 namespace display {
 
@@ -66,6 +68,9 @@ class TScreen {
   int32_t CursorRow = 0;
   int32_t VideoMode = 3;
   uint8_t ScreenDirty = 0;
+  // The text written as a teletype (by the board) or by ConPrintf (the console's
+  // own messages), as it is written; the console log follows it.
+  std::function<void(std::string_view)> OnText;
   // The cursor marker's bookkeeping; the renderer moves and blinks it, ClearScreen resets it.
   int32_t MarkerCol = 0;
   int32_t MarkerRow = 0;

@@ -177,6 +177,7 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
     out += "\x1b[0m\x1b[2J";
     ForgetAll();
     FullRedraw_ = false;
+    StatusWait_ = kStatusWaitMax;  // drawn whole at once
   }
   const TLayout layout = Layout();
 
@@ -189,11 +190,49 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
   }
   if (layout.BoardRows == kBoardRows && layout.BoardCols == kBoardCols) ScrollIfCheaper(out);
 
-  // The status line first: the board's colours stay current for the text that follows.
-  if (layout.StatusRow >= 0) {
+  const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
+                           screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
+  // Text the board types across two refreshes stays one run in the byte stream:
+  // the row under the terminal's cursor (where the last refresh stopped typing)
+  // goes first, the row of the board's cursor last, ending at that cursor, and
+  // the blanks to its right wait one refresh.
+  const int firstRow = CursorRow_ >= 0 && CursorRow_ < layout.BoardRows ? CursorRow_ : -1;
+  const int lastRow = cursorShown && screen.CursorRow != firstRow ? screen.CursorRow : -1;
+  // Only while the board is typing (its cursor moved): blanks never wait for
+  // a cursor that stands still.
+  const bool defer = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
+  BoardCursorCol_ = screen.CursorCol;
+  BoardCursorRow_ = screen.CursorRow;
+  const auto paintBoardRow = [&](int r) {
+    const TCell* want = &Board_[static_cast<size_t>(r * kBoardCols)];
+    if (defer && r == screen.CursorRow) {
+      Want_.assign(want, want + layout.BoardCols);
+      const auto& shown = ShadowRow(r);
+      for (int c = screen.CursorCol; c < layout.BoardCols; ++c) {
+        TCell& w = Want_[static_cast<size_t>(c)];
+        const TCell& s = shown[static_cast<size_t>(c)];
+        if (w.Char == U' ' && s.Known && (s.Char != w.Char || s.Attr != w.Attr)) {
+          w = s;
+        }
+      }
+      want = Want_.data();
+    }
+    PaintRow(r, want, layout.BoardCols, out);
+  };
+  const size_t boardStart = out.size();
+  if (firstRow >= 0) paintBoardRow(firstRow);
+  for (int r = 0; r < layout.BoardRows; ++r) {
+    if (r != firstRow && r != lastRow) paintBoardRow(r);
+  }
+  // The status line waits while the board writes, so that its bytes do not fall
+  // between two pieces of the board's text (2 s at most).
+  const bool boardQuiet = out.size() == boardStart;
+  const bool statusNow = boardQuiet || ++StatusWait_ >= kStatusWaitMax;
+  if (statusNow && layout.StatusRow >= 0) {
     TextRow(status, kStatusAttr, layout.Width);
     PaintRow(layout.StatusRow, Want_.data(), layout.Width, out);
   }
+  if (statusNow) StatusWait_ = 0;
   if (layout.NoticeRow >= 0) {
     std::string notice = "terminal is ";
     AppendInt(notice, Size_.Cols);
@@ -203,13 +242,8 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
     TextRow(notice, kNoticeAttr, layout.Width);
     PaintRow(layout.NoticeRow, Want_.data(), layout.Width, out);
   }
+  if (lastRow >= 0) paintBoardRow(lastRow);
 
-  for (int r = 0; r < layout.BoardRows; ++r) {
-    PaintRow(r, &Board_[static_cast<size_t>(r * kBoardCols)], layout.BoardCols, out);
-  }
-
-  const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
-                           screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
   if (cursorShown) {
     MoveTo(screen.CursorCol, screen.CursorRow, out);
     if (CursorShown_ != TVisibility::Shown) out += "\x1b[?25h";

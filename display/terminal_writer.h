@@ -31,6 +31,8 @@ class TTerminalWriter {
   static constexpr int kMaxGap = 8;
   // Columns managed at most (a wider terminal keeps its default colours beyond).
   static constexpr int kMaxCols = 1000;
+  // Refreshes the status line waits at most while the board keeps writing.
+  static constexpr int kStatusWaitMax = 20;
 
   // trueColor: the terminal takes 24-bit colours (see TrueColorFromEnv).
   explicit TTerminalWriter(bool trueColor);
@@ -97,6 +99,10 @@ class TTerminalWriter {
   int CursorRow_ = -1;
   int Sgr_ = -1;
   TVisibility CursorShown_ = TVisibility::Unknown;
+  // The board's cursor at the last update: blanks right of it wait while it moves.
+  int BoardCursorCol_ = -1;
+  int BoardCursorRow_ = -1;
+  int StatusWait_ = 0;         // updates the status line has waited for a quiet board
 };
 
 }  // namespace display

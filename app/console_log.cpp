@@ -1,0 +1,106 @@
+#include "app/console_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "display/cp437.h"
+
+namespace app {
+
+namespace {
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Drops the last UTF-8 character of `s`.
+void PopUtf8(std::string& s) {
+  while (!s.empty()) {
+    const auto b = static_cast<unsigned char>(s.back());
+    s.pop_back();
+    if ((b & 0xC0) != 0x80) break;
+  }
+}
+
+constexpr size_t kLongestLine = 64 * 1024;  // a board that never ends a line still gets its text out
+
+}  // namespace
+
+bool TConsoleLog::Open(const std::string& path, std::string& error) {
+  Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+  if (Fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+TConsoleLog::~TConsoleLog() {
+  Finish();
+  if (Fd >= 0) ::close(Fd);
+}
+
+void TConsoleLog::Text(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<uint8_t>(ch);
+    switch (c) {
+      case '\n':
+        Put(Line + "\n");
+        Line.clear();
+        break;
+      case '\r':
+      case 0x07:
+        break;
+      case 0x08:
+        PopUtf8(Line);
+        break;
+      case '\t':
+        Line += '\t';
+        break;
+      default:
+        if (c < 0x20) break;  // other control codes have no place in a text log
+        AppendUtf8(Line, display::Cp437ToUnicode(c));
+        if (Line.size() >= kLongestLine) {
+          Put(Line + "\n");
+          Line.clear();
+        }
+        break;
+    }
+  }
+}
+
+void TConsoleLog::Finish() {
+  if (Line.empty()) return;
+  Put(Line + "\n");
+  Line.clear();
+}
+
+void TConsoleLog::Put(const std::string& line) {
+  if (Fd < 0 || !Error.empty()) return;
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(Fd, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      Error = std::strerror(n < 0 ? errno : EIO);
+      return;
+    }
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,175 @@
+#include "app/front_ends.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/signal_pipe.h"
+#include "app/terminal_mode.h"
+#include "app/terminal_view.h"
+#include "display/terminal_writer.h"
+
+namespace app {
+
+namespace {
+
+bool TrueColor() { return display::TTerminalWriter::TrueColorFromEnv(std::getenv("COLORTERM")); }
+
+display::TTerminalSize SizeOf(int fd) {
+  winsize ws{};
+  if (::ioctl(fd, TIOCGWINSZ, &ws) != 0) return {};
+  return {ws.ws_col, ws.ws_row};
+}
+
+// Remembers why Connect failed, for the message on standard error.
+class TFailureView : public ISessionView {
+ public:
+  void Failure(const std::string& text, const std::string& detail) override {
+    Message = text + (detail.empty() ? "" : ": " + detail);
+  }
+  std::string Message;
+};
+
+}  // namespace
+
+TConnectChoice ChoiceFromOptions(const TOptions& options) {
+  TConnectChoice c;
+  c.Keyboard = !options.NoKeyboard;
+  c.Video = !options.NoVideo;
+  c.Floppy = !options.Image.empty();
+  c.ImageFile = options.Image;
+  c.UseCom2 = options.UseCom2;
+  return c;
+}
+
+bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::string& error) {
+  Session = &session;
+  ScreenAtExit = options.ScreenAtExit;
+  if (!options.LogFile.empty()) {
+    Log = std::make_unique<TConsoleLog>();
+    if (!Log->Open(options.LogFile, error)) {
+      error = "--log " + error;
+      Log.reset();
+      return false;
+    }
+    session.Screen.OnText = [this](std::string_view text) {
+      Log->Text(text);
+      if (!Log->WriteError().empty() && !LogErrorShown) {
+        LogErrorShown = true;
+        std::fprintf(stderr, "consolew: the log cannot be written (%s); logging stops\n",
+                     Log->WriteError().c_str());
+      }
+    };
+  }
+  if (!options.PtyLink.empty()) {
+    PtyView = TPtyView::Create(session, options.PtyLink, TrueColor(), error);
+    if (!PtyView) {
+      error = "--pty " + error;
+      return false;
+    }
+    std::fprintf(stderr, "consolew: the console is on %s (%s)\n", PtyView->SlavePath().c_str(),
+                 options.PtyLink.c_str());
+  }
+  return true;
+}
+
+void TExtraFrontEnds::Finish() {
+  if (Log) Log->Finish();
+  if (Session == nullptr || ScreenAtExit.empty()) return;
+  const size_t shown = sizeof(display::TScreenCell) * display::TScreen::kCols * display::TScreen::kRows;
+  std::FILE* f = std::fopen(ScreenAtExit.c_str(), "wb");
+  if (f == nullptr || std::fwrite(Session->Screen.Bytes(), 1, shown, f) != shown) {
+    std::fprintf(stderr, "consolew: --screen-at-exit %s: cannot be written\n", ScreenAtExit.c_str());
+  }
+  if (f != nullptr) std::fclose(f);
+  ScreenAtExit.clear();
+}
+
+TExtraFrontEnds::~TExtraFrontEnds() {
+  Finish();
+  if (Session != nullptr && Log) Session->Screen.OnText = nullptr;
+  PtyView.reset();
+}
+
+int RunWithoutWindow(const TOptions& options, const char* programName) {
+  if (options.Terminal && (::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0)) {
+    std::fputs("consolew: --terminal needs a terminal on its standard input and output\n", stderr);
+    return 2;
+  }
+  int argc = 1;
+  std::string name = programName;
+  char* argv[] = {name.data(), nullptr};
+  QCoreApplication application(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Remote Nerova"));
+
+  TSession session(options);
+  TFailureView failure;
+  session.AddView(&failure);
+  TExtraFrontEnds extras;
+  std::string error;
+  if (!extras.Attach(session, options, error)) {
+    std::fprintf(stderr, "consolew: %s\n", error.c_str());
+    session.RemoveView(&failure);
+    return 1;
+  }
+
+  int status = 0;
+  bool quitting = false;
+  // Every way out: Disconnect, then the loop unwinds out of Connect, which ends the program.
+  const auto quit = [&](int code) {
+    if (quitting) return;
+    quitting = true;
+    status = code;
+    if (session.Connected()) {
+      session.Disconnect();
+    } else if (!session.Running()) {
+      QCoreApplication::quit();
+    }
+  };
+
+  TTerminalMode mode;
+  std::unique_ptr<TTerminalView> terminal;
+  if (options.Terminal) {
+    TTerminalView::TConfig config;
+    config.TrueColor = TrueColor();
+    terminal = std::make_unique<TTerminalView>(session, config);
+    display::TTerminalWriter restore(false);
+    mode.Enter(STDIN_FILENO, STDOUT_FILENO, restore.End());
+    terminal->SetSize(SizeOf(STDOUT_FILENO));
+    terminal->OnQuit = [&] { quit(0); };
+    terminal->OnInputEnded = [&] { quit(0); };
+    terminal->Start();
+  }
+  if (extras.Pty() != nullptr) extras.Pty()->OnQuit = [&] { quit(0); };
+
+  TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP, SIGWINCH}, [&](int signo) {
+    if (signo == SIGWINCH) {
+      if (terminal) terminal->SetSize(SizeOf(STDOUT_FILENO));
+      return;
+    }
+    quit(0);
+  });
+  // Writes to a terminal or pty that went away must not end the program.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  QTimer::singleShot(0, [&] {
+    if (!quitting) session.Connect(ChoiceFromOptions(options));
+    if (!failure.Message.empty() && !quitting) status = 1;
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
+
+  if (terminal) terminal->Stop();
+  mode.Leave();
+  extras.Finish();
+  session.RemoveView(&failure);
+  if (status == 1 && !failure.Message.empty()) std::fprintf(stderr, "consolew: %s\n", failure.Message.c_str());
+  return status;
+}
+
+}  // namespace app

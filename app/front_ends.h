@@ -1,0 +1,43 @@
+// How the program is put together from the session and its front-ends: the
+// window, the invoking terminal (--terminal), nothing (--headless), and beside
+// any of them a pty (--pty) and a log file (--log).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/console_log.h"
+#include "app/options.h"
+#include "app/pty_view.h"
+#include "app/session.h"
+
+namespace app {
+
+// The pty and the log, attached to a session for the whole run.
+class TExtraFrontEnds {
+ public:
+  // False (with `error`) when the pty or the log cannot be set up.
+  bool Attach(TSession& session, const TOptions& options, std::string& error);
+  ~TExtraFrontEnds();
+
+  TPtyView* Pty() { return PtyView.get(); }
+  // The log's unfinished line and the screen for --screen-at-exit.
+  void Finish();
+
+ private:
+  TSession* Session = nullptr;
+  std::string ScreenAtExit;
+  std::unique_ptr<TPtyView> PtyView;
+  std::unique_ptr<TConsoleLog> Log;
+  bool LogErrorShown = false;
+};
+
+// What the user chose, as the window's controls would show it at start.
+TConnectChoice ChoiceFromOptions(const TOptions& options);
+
+// --terminal and --headless: no window and no display. Connects at start; the
+// exit status is 0 after a quit or a signal, 1 when the port cannot be opened
+// (the reason on standard error), 2 when --terminal has no terminal.
+int RunWithoutWindow(const TOptions& options, const char* programName);
+
+}  // namespace app

@@ -1,0 +1,269 @@
+#include "app/terminal_view.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+
+#include "keyboard/keyboard.h"
+
+namespace app {
+
+namespace {
+
+constexpr int kNoteTicks = 50;  // a help line stands 5 s
+constexpr const char* kHelp =
+    "Ctrl-] then: q quit  r refresh  d Ctrl+Alt+Del  ] send Ctrl-]  l redraw  ? help";
+
+bool IsCount(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+// Shift-state words without the padding of the window's fixed-width label.
+std::string Words(const std::string& padded) {
+  std::string out;
+  for (size_t i = 0; i < padded.size();) {
+    const size_t start = padded.find_first_not_of(' ', i);
+    if (start == std::string::npos) break;
+    const size_t end = padded.find(' ', start);
+    if (!out.empty()) out += ' ';
+    out += padded.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    i = end == std::string::npos ? padded.size() : end;
+  }
+  return out;
+}
+
+}  // namespace
+
+uint64_t NowMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+TTerminalOutput::TTerminalOutput(int fd) : Fd(fd) {
+  Notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+  Notifier->setEnabled(false);
+  QObject::connect(Notifier.get(), &QSocketNotifier::activated, [this] { Flush(); });
+}
+
+bool TTerminalOutput::Write(const std::string& bytes) {
+  if (Broken) return false;
+  if (Backlog.size() + bytes.size() > kMaxBacklog) {
+    // Nobody has read for a long time: what is queued no longer matters.
+    Backlog.clear();
+    Notifier->setEnabled(false);
+    return false;
+  }
+  Backlog += bytes;
+  return Flush();
+}
+
+bool TTerminalOutput::Flush() {
+  while (!Backlog.empty() && !Broken) {
+    const ssize_t n = ::write(Fd, Backlog.data(), Backlog.size());
+    if (n > 0) {
+      Backlog.erase(0, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    // EIO (a pty without a peer), EPIPE, a closed terminal: the bytes are lost.
+    Backlog.clear();
+    if (n < 0 && errno != EIO) Broken = true;
+    Notifier->setEnabled(false);
+    return false;
+  }
+  Notifier->setEnabled(!Backlog.empty() && !Broken);
+  return !Broken;
+}
+
+void TTerminalOutput::Drain(int timeoutMs) {
+  const uint64_t deadline = NowMs() + static_cast<uint64_t>(timeoutMs);
+  while (!Backlog.empty() && !Broken && NowMs() < deadline) {
+    Flush();
+    if (Backlog.empty()) break;
+    pollfd p{Fd, POLLOUT, 0};
+    ::poll(&p, 1, 20);
+  }
+}
+
+TTerminalView::TTerminalView(TSession& session, const TConfig& config)
+    : Session(session), Config(config), Writer(config.TrueColor), Output(config.OutFd) {
+  Input = std::make_unique<QSocketNotifier>(config.InFd, QSocketNotifier::Read);
+  QObject::connect(Input.get(), &QSocketNotifier::activated, [this] { ReadInput(); });
+  EscapeTimer.setSingleShot(true);
+  QObject::connect(&EscapeTimer, &QTimer::timeout, [this] {
+    for (const auto& input : Decoder.Flush(NowMs())) Handle(input);
+    ArmEscapeTimer();
+  });
+  Session.AddView(this);
+}
+
+TTerminalView::~TTerminalView() {
+  Session.RemoveView(this);
+  Stop();
+}
+
+void TTerminalView::Start() {
+  if (Started) return;
+  Started = true;
+  if (Config.AlternateScreen) Show(Writer.Begin());
+  Writer.Invalidate();
+  Draw();
+}
+
+void TTerminalView::Stop() {
+  if (!Started) return;
+  Started = false;
+  Output.Discard();
+  if (Config.AlternateScreen) {
+    Output.Write(Writer.End());
+  } else {
+    Output.Write("\x1b[0m\x1b[?25h");
+  }
+  Output.Drain(500);
+}
+
+void TTerminalView::Pause() {
+  Started = false;
+  Output.Discard();
+}
+
+void TTerminalView::SetSize(display::TTerminalSize size) {
+  Writer.SetSize(size);
+  Draw();
+}
+
+void TTerminalView::Redraw() {
+  Output.Discard();
+  Writer.Invalidate();
+  Draw();
+}
+
+void TTerminalView::SetReading(bool on) { Input->setEnabled(on); }
+
+void TTerminalView::Show(const std::string& bytes) {
+  if (bytes.empty()) return;
+  // A backlog that had to be dropped leaves the terminal unknown: all again later.
+  if (!Output.Write(bytes)) Writer.Invalidate();
+}
+
+void TTerminalView::Draw() {
+  // While the terminal has not taken the last bytes, the changes wait: the next
+  // tick sends them against what it will show then.
+  if (!Started || Output.Pending()) return;
+  Show(Writer.Update(Session.Screen, StatusLine()));
+}
+
+std::string TTerminalView::StatusLine() const {
+  if (NoteTicks > 0) return NoteText;
+  std::string line = " " + Session.PortName() + " " + Session.PortDevice() + " | ";
+  line += Session.Connected() ? "connected" : "disconnected";
+  line += " | " + std::to_string(Session.Link.Rx.RxCount) + " bytes";
+  if (!LastWord.empty()) line += " | " + LastWord;
+  const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
+  if (!shift.empty()) line += " | " + shift;
+  if (StatusExtra) {
+    const std::string extra = StatusExtra();
+    if (!extra.empty()) line += " | " + extra;
+  }
+  line += " | Ctrl-] ? help";
+  return line;
+}
+
+void TTerminalView::Refresh(bool) {
+  Draw();
+  if (NoteTicks > 0) --NoteTicks;
+}
+
+void TTerminalView::StatusChanged(const std::string& text) {
+  // The byte count has its own place on the line; the words stand until the next word.
+  if (!IsCount(text)) LastWord = text;
+}
+
+void TTerminalView::ConnectionChanged(bool) {}
+
+void TTerminalView::Failure(const std::string& text, const std::string& detail) {
+  Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
+}
+
+void TTerminalView::Note(const std::string& text, int ticks) {
+  NoteText = " " + text;
+  NoteTicks = ticks;
+}
+
+void TTerminalView::ReadInput() {
+  uint8_t buffer[4096];
+  const ssize_t n = ::read(Config.InFd, buffer, sizeof buffer);
+  if (n > 0) {
+    if (RedrawOnInput) {
+      RedrawOnInput = false;
+      Redraw();
+    }
+    Typed(buffer, static_cast<size_t>(n), NowMs());
+    return;
+  }
+  if (n < 0 && (errno == EAGAIN || errno == EINTR || errno == EWOULDBLOCK)) return;
+  // End of input (a closed terminal, a pty whose peer went away).
+  Input->setEnabled(false);
+  if (OnInputEnded) OnInputEnded();
+}
+
+void TTerminalView::Typed(const uint8_t* data, size_t size, uint64_t nowMs) {
+  for (const auto& input : Decoder.Feed(data, size, nowMs)) Handle(input);
+  ArmEscapeTimer();
+}
+
+void TTerminalView::ArmEscapeTimer() {
+  const auto deadline = Decoder.Deadline();
+  if (!deadline) {
+    EscapeTimer.stop();
+    return;
+  }
+  const uint64_t now = NowMs();
+  EscapeTimer.start(static_cast<int>(*deadline > now ? *deadline - now : 0));
+}
+
+void TTerminalView::Handle(const keyboard::TTerminalInput& input) {
+  if (input.Kind == keyboard::TTerminalInput::TKind::Command) {
+    Command(input.Command);
+    return;
+  }
+  Session.EndCtrlAltDel();
+  keyboard::ApplyTerminalInput(Session.Keyboard, input);
+}
+
+void TTerminalView::Command(char command) {
+  switch (command) {
+    case 'q':
+    case 'Q':
+      if (OnQuit) OnQuit();
+      break;
+    case 'r':
+    case 'R':
+      Session.RequestScreenOnce();
+      Note("the board is asked for its screen", 10);
+      break;
+    case 'd':
+    case 'D':
+      Session.SendCtrlAltDel();
+      Note("Ctrl+Alt+Del sent", 10);
+      break;
+    case ']':
+      keyboard::ApplyTerminalInput(Session.Keyboard, keyboard::CtrlBracketKey());
+      break;
+    case 'l':
+    case 'L':
+      Redraw();
+      break;
+    default:
+      Note(kHelp, kNoteTicks);
+      break;
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,122 @@
+// The board's screen and keyboard on a character terminal: what the session's
+// screen model shows is drawn by changed cells, and the bytes typed there reach
+// the board through the same key translation as the window's keys. The view
+// works on a pair of descriptors: the invoking terminal (--terminal) or the
+// master side of a pseudo-terminal (--pty). Ctrl-] starts a command.
+#pragma once
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/session.h"
+#include "display/terminal_writer.h"
+#include "keyboard/terminal_keys.h"
+
+namespace app {
+
+// Bytes for a descriptor that must never block the service loop: what cannot be
+// written now waits, and a peer that reads nothing for too long loses the
+// backlog (the view then draws everything afresh).
+class TTerminalOutput {
+ public:
+  static constexpr size_t kMaxBacklog = 1 << 20;
+
+  explicit TTerminalOutput(int fd);
+  // Queues and writes what the descriptor takes now; false when the backlog was
+  // dropped (or the descriptor failed) and the terminal's contents are unknown.
+  bool Write(const std::string& bytes);
+  // Writes what is queued without waiting; as Write.
+  bool Flush();
+  // Writes what is queued, waiting up to `timeoutMs` (at exit).
+  void Drain(int timeoutMs);
+  void Discard() { Backlog.clear(); }
+  bool Pending() const { return !Backlog.empty(); }
+  bool Failed() const { return Broken; }
+
+ private:
+  int Fd;
+  std::string Backlog;
+  bool Broken = false;
+  std::unique_ptr<QSocketNotifier> Notifier;
+};
+
+class TTerminalView : public ISessionView {
+ public:
+  struct TConfig {
+    int InFd = 0;
+    int OutFd = 1;
+    bool TrueColor = false;
+    // The invoking terminal: the alternate screen, restored at exit. A pty peer
+    // gets the screen drawn afresh instead.
+    bool AlternateScreen = true;
+  };
+
+  TTerminalView(TSession& session, const TConfig& config);
+  ~TTerminalView() override;
+  TTerminalView(const TTerminalView&) = delete;
+  TTerminalView& operator=(const TTerminalView&) = delete;
+
+  // Switches the terminal over and draws the whole screen.
+  void Start();
+  // Puts the terminal back as it was (alternate screen left, cursor shown).
+  void Stop();
+  // Stops drawing without writing anything (the peer went away).
+  void Pause();
+  // The next bytes typed make everything be drawn again (a peer that just came
+  // may have set its terminal up after the first drawing).
+  void RedrawOnNextInput() { RedrawOnInput = true; }
+  void SetSize(display::TTerminalSize size);
+  // What the terminal shows is unknown (a new peer): everything is drawn again now.
+  void Redraw();
+  // Input stops being read (a peer that went away) or starts again.
+  void SetReading(bool on);
+
+  // Ctrl-] q.
+  std::function<void()> OnQuit;
+  // End of input, or the input descriptor failed (EOF, EIO).
+  std::function<void()> OnInputEnded;
+  // Extra status words (e.g. "pty /dev/pts/4").
+  std::function<std::string()> StatusExtra;
+
+  // The text of the status line as drawn now.
+  std::string StatusLine() const;
+  // For tests: feeds bytes as if typed at `nowMs`.
+  void Typed(const uint8_t* data, size_t size, uint64_t nowMs);
+
+  // ISessionView
+  void Refresh(bool screenDirty) override;
+  void StatusChanged(const std::string& text) override;
+  void ConnectionChanged(bool connected) override;
+  void Failure(const std::string& text, const std::string& detail) override;
+
+ private:
+  void ReadInput();
+  void Handle(const keyboard::TTerminalInput& input);
+  void Command(char command);
+  void ArmEscapeTimer();
+  void Draw();
+  void Show(const std::string& bytes);
+  void Note(const std::string& text, int ticks);
+
+  TSession& Session;
+  TConfig Config;
+  display::TTerminalWriter Writer;
+  keyboard::TTerminalKeyDecoder Decoder;
+  TTerminalOutput Output;
+  std::unique_ptr<QSocketNotifier> Input;
+  QTimer EscapeTimer;
+  std::string LastWord;
+  std::string NoteText;  // a help or command line, shown on the status line for a while
+  int NoteTicks = 0;
+  bool Started = false;
+  bool RedrawOnInput = false;
+};
+
+// Monotonic milliseconds, the decoder's clock.
+uint64_t NowMs();
+
+}  // namespace app

@@ -1,0 +1,113 @@
+"""consolew --terminal driven by pexpect in an 80x26 pty against the demo board:
+the banner appears, typed keys come back as the demo's echo, the command key
+works, Ctrl-] q exits 0 with the terminal put back, and the byte stream
+rendered by a terminal emulator (pyte) equals the console's screen model."""
+import os
+import re
+import sys
+import time
+
+from frontend_support import PALETTE, Line, need, read_screen_dump
+
+pexpect = need("pexpect")
+pyte = need("pyte")
+CONSOLE, BOARDSIM = sys.argv[1], sys.argv[2]
+
+
+class Renderer:
+    """Everything the console writes, fed into pyte as it comes."""
+
+    def __init__(self):
+        self.screen = pyte.Screen(80, 26)
+        self.stream = pyte.ByteStream(self.screen)
+        self.raw = bytearray()
+
+    def write(self, data):
+        self.raw += data
+        self.stream.feed(data)
+
+    def flush(self):
+        pass
+
+
+def wait_screen(child, out, text, seconds=20):
+    """Pumps the console's output until the rendered screen shows `text` (a change
+    of a few cells is sent as just those cells, so the byte stream may not hold it)."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if any(text in line for line in out.screen.display):
+            return
+        child.expect([pexpect.TIMEOUT, pexpect.EOF], timeout=0.1)
+    raise AssertionError(f"the screen never showed {text!r}: " + "\n".join(out.screen.display))
+
+
+def expected_char(code):
+    if code == 0:
+        return " "
+    if 0x20 <= code <= 0x7E or code >= 0x80:
+        return bytes([code]).decode("cp437")
+    return None  # control-code symbols: not checked here
+
+
+def main():
+    line = Line()
+    try:
+        line.start_board(BOARDSIM)
+        dump = line.path("screen.bin")
+        env = dict(os.environ, COLORTERM="truecolor", TERM="xterm-256color")
+        # After the console: its status, then the terminal's settings as it left them.
+        script = f"'{CONSOLE}' --terminal --com1 '{line.host}' --screen-at-exit '{dump}'; " \
+                 "echo STATUS=$?; stty -a"
+        child = pexpect.spawn("/bin/sh", ["-c", script], env=env, dimensions=(26, 80), timeout=30)
+        out = Renderer()
+        child.logfile_read = out
+
+        child.expect("Nerova board simulator - target application")
+        child.expect("Ctrl\\+Alt\\+Del reboots the board\\.")
+        child.expect("> ")
+        child.send("hello")
+        child.expect("hello")
+        child.send("\x1b[D")  # Left arrow: the demo echoes its code
+        child.expect(re.escape("[4B00]"))
+        child.send("\x1d?")  # the command key's help line
+        child.expect("q quit")
+        child.send("\x1dd")  # Ctrl+Alt+Del through the command key: the demo reboots
+        wait_screen(child, out, "Boot number 2")
+        child.expect("> ")
+        child.send("abc")
+        child.expect("abc")
+        # The board is idle now: what the terminal shows is the screen as it stays.
+        child.expect([pexpect.TIMEOUT], timeout=0.5)
+        shown = [[out.screen.buffer[r][c] for c in range(80)] for r in range(25)]
+        child.send("\x1dq")
+        child.expect("STATUS=(\\d+)")
+        status = int(child.match.group(1))
+        child.expect(pexpect.EOF)
+        stty = child.before.decode(errors="replace")
+        assert status == 0, f"exit status {status}"
+        assert b"\x1b[?1049h" in out.raw[:64], "no alternate screen at start"
+        tail = out.raw[out.raw.rfind(b"\x1b[?1049l") - 32:]
+        assert b"\x1b[?1049l" in out.raw and b"\x1b[?25h" in tail, "terminal not restored"
+        assert re.search(r"(?<!-)icanon", stty) and re.search(r"(?<![-\w])echo\b", stty), \
+            f"termios not restored: {stty}"
+
+        # What pyte showed before the quit equals the model.
+        model = read_screen_dump(dump)
+        wrong = []
+        for r in range(25):
+            for c in range(80):
+                ch, attr = model[r][c]
+                cell = shown[r][c]
+                want = expected_char(ch)
+                if want is not None and cell.data != want:
+                    wrong.append(f"({c},{r}) char {cell.data!r} want {want!r}")
+                if cell.fg != f"{PALETTE[attr & 15]:06x}" or cell.bg != f"{PALETTE[attr >> 4]:06x}":
+                    wrong.append(f"({c},{r}) colours {cell.fg}/{cell.bg} want attr {attr:02x}")
+        assert not wrong, f"{len(wrong)} cells differ: " + "; ".join(wrong[:10])
+        print("terminal front-end: banner, echo, command key, exit and restore, pyte == model: OK")
+    finally:
+        line.close()
+
+
+if __name__ == "__main__":
+    main()
