@@ -16,6 +16,9 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <atomic>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <vector>
 
 #include "bench/bare_board.h"
@@ -213,6 +216,38 @@ int main(int argc, char** argv) {
     const double pct = (console.CpuSeconds() - c0) / opt.IdleSeconds * 100.0;
     Row("CPU while the board is idle", Fmt("%.2f %% of a core", pct),
         Fmt("over %.0f s", opt.IdleSeconds), "< 1 %", Verdict(pct >= 0 && pct < 1.0));
+  }
+
+  // Idle with the terminal front-end: a silent board, the screen drawn in a
+  // terminal (a pty whose output is read and thrown away).
+  {
+    const int term = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char termName[256] = {};
+    if (term >= 0 && ::grantpt(term) == 0 && ::unlockpt(term) == 0 &&
+        ::ptsname_r(term, termName, sizeof termName) == 0) {
+      winsize ws{};
+      ws.ws_col = 80;
+      ws.ws_row = 26;
+      ::ioctl(term, TIOCSWINSZ, &ws);
+      TConsoleProcess terminal(opt.Console, imagePath, {"--terminal"}, termName);
+      std::atomic<bool> stop{false};
+      std::thread drain([&] {
+        char buf[4096];
+        while (!stop) {
+          pollfd p{term, POLLIN, 0};
+          if (::poll(&p, 1, 100) > 0 && ::read(term, buf, sizeof buf) <= 0) break;
+        }
+      });
+      std::this_thread::sleep_for(std::chrono::seconds(1));  // started and drawn
+      const double c0 = terminal.CpuSeconds();
+      std::this_thread::sleep_for(std::chrono::seconds(opt.IdleSeconds));
+      const double pct = (terminal.CpuSeconds() - c0) / opt.IdleSeconds * 100.0;
+      stop = true;
+      drain.join();
+      Row("CPU idle, terminal front-end", Fmt("%.2f %% of a core", pct), Fmt("over %.0f s", opt.IdleSeconds),
+          "< 1 %", Verdict(pct >= 0 && pct < 1.0));
+    }
+    if (term >= 0) ::close(term);
   }
 
   // The same read at 115200 bit/s in both directions.

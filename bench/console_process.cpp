@@ -16,7 +16,11 @@
 
 namespace bench {
 
-TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& image) {
+TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& image)
+    : TConsoleProcess(console, image, {}, {}) {}
+
+TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& image,
+                                 const std::vector<std::string>& extra, const std::string& terminal) {
   Master = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) return;
   ::fcntl(Master, F_SETFD, FD_CLOEXEC);
@@ -28,12 +32,20 @@ TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& 
   MakeRawNonBlocking(SlaveKeep);
   MakeRawNonBlocking(Master);
   std::vector<std::string> args{console, "--com1", name, "--connect", "--image", image};
+  args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   Pid = ::fork();
   if (Pid == 0) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!terminal.empty()) {
+      ::setsid();
+      const int tty = ::open(terminal.c_str(), O_RDWR);
+      if (tty < 0) ::_exit(126);
+      ::dup2(tty, 0);
+      ::dup2(tty, 1);
+    }
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

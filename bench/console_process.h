@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -13,6 +14,10 @@ class TConsoleProcess {
  public:
   // Starts `console --com1 SLAVE --connect --image IMAGE` on the offscreen platform.
   TConsoleProcess(const std::string& console, const std::string& image);
+  // The same with `extra` options and, when `terminal` names a pty slave, that
+  // pty as its standard input and output (for --terminal).
+  TConsoleProcess(const std::string& console, const std::string& image,
+                  const std::vector<std::string>& extra, const std::string& terminal);
   ~TConsoleProcess();
   TConsoleProcess(const TConsoleProcess&) = delete;
   TConsoleProcess& operator=(const TConsoleProcess&) = delete;

@@ -4,6 +4,8 @@ works, Ctrl-] q exits 0 with the terminal put back, and the byte stream
 rendered by a terminal emulator (pyte) equals the console's screen model."""
 import os
 import re
+import signal
+import subprocess
 import sys
 import time
 
@@ -63,8 +65,8 @@ def main():
         child.logfile_read = out
 
         child.expect("Nerova board simulator - target application")
-        child.expect("Ctrl\\+Alt\\+Del reboots the board\\.")
-        child.expect("> ")
+        wait_screen(child, out, "Ctrl+Alt+Del reboots the board.")
+        wait_screen(child, out, "> ")
         child.send("hello")
         child.expect("hello")
         child.send("\x1b[D")  # Left arrow: the demo echoes its code
@@ -73,7 +75,6 @@ def main():
         child.expect("q quit")
         child.send("\x1dd")  # Ctrl+Alt+Del through the command key: the demo reboots
         wait_screen(child, out, "Boot number 2")
-        child.expect("> ")
         child.send("abc")
         child.expect("abc")
         # The board is idle now: what the terminal shows is the screen as it stays.
@@ -104,7 +105,25 @@ def main():
                 if cell.fg != f"{PALETTE[attr & 15]:06x}" or cell.bg != f"{PALETTE[attr >> 4]:06x}":
                     wrong.append(f"({c},{r}) colours {cell.fg}/{cell.bg} want attr {attr:02x}")
         assert not wrong, f"{len(wrong)} cells differ: " + "; ".join(wrong[:10])
-        print("terminal front-end: banner, echo, command key, exit and restore, pyte == model: OK")
+
+        # SIGTERM ends it with status 0 and the terminal put back, too.
+        child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host], env=env, dimensions=(26, 80),
+                              timeout=30)
+        out = Renderer()
+        child.logfile_read = out
+        child.expect("connected")  # the status line (the board, past its boot, draws nothing new)
+        child.kill(signal.SIGTERM)
+        child.expect(pexpect.EOF)
+        child.close()
+        assert child.exitstatus == 0, f"status {child.exitstatus} after SIGTERM"
+        assert out.raw.endswith(b"\x1b[?1049l"), out.raw[-40:]
+
+        # Without a terminal it says so and exits 2.
+        result = subprocess.run([CONSOLE, "--terminal", "--com1", line.host], stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, timeout=30)
+        assert result.returncode == 2 and "needs a terminal" in result.stderr, result
+        print("terminal front-end: banner, echo, command key, exit and restore, pyte == model, "
+              "SIGTERM, no terminal: OK")
     finally:
         line.close()
 

@@ -1,0 +1,125 @@
+// The pieces of the front-ends without a window: the terminal view's command
+// key and status line on a real session, and the console log.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app/console_log.h"
+#include "app/session.h"
+#include "app/terminal_view.h"
+
+namespace {
+
+class TerminalViewTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "front_ends_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+  }
+  void SetUp() override {
+    ASSERT_EQ(::pipe2(In, O_NONBLOCK | O_CLOEXEC), 0);
+    Out = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    app::TTerminalView::TConfig config;
+    config.InFd = In[0];
+    config.OutFd = Out;
+    View = std::make_unique<app::TTerminalView>(Session, config);
+    View->OnQuit = [this] { ++Quits; };
+  }
+  void TearDown() override {
+    View.reset();
+    ::close(In[0]);
+    ::close(In[1]);
+    ::close(Out);
+  }
+  void Type(const std::string& bytes) {
+    View->Typed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), Now += 100);
+  }
+  std::vector<uint16_t> Queue() {
+    std::vector<uint16_t> codes;
+    while (!Session.Keyboard.QueueEmpty()) codes.push_back(Session.Keyboard.PopKey());
+    return codes;
+  }
+
+  app::TSession Session{app::TOptions{}};
+  std::unique_ptr<app::TTerminalView> View;
+  int In[2] = {-1, -1};
+  int Out = -1;
+  int Quits = 0;
+  uint64_t Now = 1000;
+};
+
+TEST_F(TerminalViewTest, CommandKeyActsAsTheWindowsButtons) {
+  Type("\x1dr");  // the R button, once
+  EXPECT_TRUE(Session.Keyboard.RefreshRequest);
+  Type("\x1d]");  // Ctrl-] itself reaches the board
+  EXPECT_EQ(Queue(), std::vector<uint16_t>{0x1B1D});
+  Type("\x1d" "d");  // Ctrl+Alt+Del: Ctrl and Alt held while Del waits
+  EXPECT_EQ(Session.Keyboard.ShiftFlags & 0x0C, 0x0C);
+  EXPECT_EQ(Queue(), std::vector<uint16_t>{0x5300});
+  Type("a");  // the next key is typed without them
+  EXPECT_EQ(Session.Keyboard.ShiftFlags, 0);
+  EXPECT_EQ(Queue(), std::vector<uint16_t>{0x1E61});
+  Type("\x1d?");
+  EXPECT_NE(View->StatusLine().find("q quit"), std::string::npos) << View->StatusLine();
+  EXPECT_EQ(Quits, 0);
+  Type("\x1dq");
+  EXPECT_EQ(Quits, 1);
+}
+
+TEST_F(TerminalViewTest, StatusLineShowsPortStateCountWordsAndShiftState) {
+  Session.Link.Rx.RxCount = 4321;
+  Session.Keyboard.ShiftFlags = 0x24;  // Num Lock, Ctrl
+  static_cast<app::ISessionView&>(*View).StatusChanged("Ping!");
+  static_cast<app::ISessionView&>(*View).StatusChanged("4321");  // the count has its own place
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/ttyS0 | disconnected | 4321 bytes | Ping! | NUML CTRL | Ctrl-] ? help");
+}
+
+TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {
+  char path[] = "/tmp/consolew-log-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const auto contents = [&] {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  {
+    app::TConsoleLog log;
+    std::string error;
+    ASSERT_TRUE(log.Open(path, error)) << error;
+    log.Text("\nRemote console V1.01\r\n");
+    EXPECT_EQ(contents(), "\nRemote console V1.01\n");  // in the file as soon as the line ends
+    log.Text("ab\bc\x07\xC9\xCD\tX");  // backspace, bell, CP437 box characters, tab
+  }  // the unfinished line at the end
+  {
+    app::TConsoleLog again;
+    std::string error;
+    ASSERT_TRUE(again.Open(path, error));
+    again.Text("more\r\n");
+  }
+  EXPECT_EQ(contents(), "\nRemote console V1.01\nac\u2554\u2550\tX\nmore\n");
+  ::unlink(path);
+
+  app::TConsoleLog missing;
+  std::string error;
+  EXPECT_FALSE(missing.Open("/no/such/dir/boot.log", error));
+  EXPECT_EQ(error, "/no/such/dir/boot.log: No such file or directory");
+
+  app::TConsoleLog full;
+  ASSERT_TRUE(full.Open("/dev/full", error));
+  full.Text("line\n");
+  EXPECT_EQ(full.WriteError(), "No space left on device");
+  full.Text("next\n");  // no crash, nothing more tried
+}
+
+}  // namespace
