@@ -12,19 +12,6 @@ namespace app {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Drops the last UTF-8 character of `s`.
 void PopUtf8(std::string& s) {
   while (!s.empty()) {
@@ -71,7 +58,7 @@ void TConsoleLog::Text(std::string_view text) {
         break;
       default:
         if (c < 0x20) break;  // other control codes have no place in a text log
-        AppendUtf8(Line, display::Cp437ToUnicode(c));
+        display::AppendUtf8(Line, display::Cp437ToUnicode(c));
         if (Line.size() >= kLongestLine) {
           Put(Line + "\n");
           Line.clear();
