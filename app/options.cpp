@@ -32,7 +32,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 7> kFlagOptions = {{
+constexpr std::array<TFlagOption, 8> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -40,6 +40,7 @@ constexpr std::array<TFlagOption, 7> kFlagOptions = {{
     {"--headless", &TOptions::Headless, true},
     {"--no-keyboard", &TOptions::NoKeyboard, true},
     {"--no-video", &TOptions::NoVideo, true},
+    {"--no-reconnect", &TOptions::NoReconnect, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -87,12 +88,15 @@ std::string Usage() {
   return "Usage: consolew [options]\n"
          "Remote console for an embedded x86 board on a serial line (115200 8N1).\n"
          "\n"
-         "  --com1 DEVICE   device behind \"COM1\" (default /dev/ttyS0), e.g. /dev/ttyUSB0\n"
+         "  --com1 DEVICE   device behind \"COM1\" (default /dev/ttyS0), e.g. /dev/ttyUSB0,\n"
+         "                  /dev/serial/by-id/..., or a network serial server:\n"
+         "                  rfc2217://HOST:PORT (telnet, RFC 2217) or tcp://HOST:PORT (raw)\n"
          "  --com2 DEVICE   device behind \"COM2\" (default /dev/ttyS1)\n"
          "  --port1, --port2  select COM1 or COM2 at start (default COM1)\n"
          "  --image FILE    serve this floppy image (ticks \"Floppy...\")\n"
          "  --connect       press Connect once the window is shown\n"
          "  --no-keyboard / --no-video  leave the service unticked\n"
+         "  --no-reconnect  a port lost while connected is not reopened by itself\n"
          "  --terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n"
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"

@@ -17,6 +17,7 @@ struct TOptions {
   bool UseCom2 = false;       // select "COM2" at start
   bool NoKeyboard = false;    // leave "Keyboard" unticked
   bool NoVideo = false;       // leave "Video" unticked
+  bool NoReconnect = false;   // a lost port is not waited for (Disconnect, then Connect)
   bool Terminal = false;      // no window: the board's screen in this terminal
   bool Headless = false;      // no window and no terminal screen
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal

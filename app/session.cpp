@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include "floppy/disk_service.h"
 #include "keyboard/keyboard_service.h"
+#include "net/net_address.h"
 
 namespace app {
 
@@ -29,28 +31,26 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Comm.SetMonitorEvents(comm::EventSetOf(comm::evRxChar));
   Comm.SetBaudRate(comm::br115200);
   Comm.SetFlowControl(comm::fcNone);
-  Comm.OnRxChar = [this](comm::TThreadComm*, uint32_t count) { Link.CommRxChar(count); };
-  Comm.OnError = [this](comm::TThreadComm*, int errors) {
-    if ((static_cast<uint32_t>(errors) & comm::CE_DEVICE_LOST) != 0) PortLost();
-    Broadcast("Error");
-    try {
-      Comm.SetRTSState(true);
-    } catch (const std::exception&) {
-      // A port without modem lines (or one that went away) has no RTS to raise.
-    }
-  };
-  Comm.OnBreak = [this](comm::TThreadComm*) {
-    Broadcast("Break");
-    try {
-      Comm.SetRTSState(true);
-    } catch (const std::exception&) {
-    }
-  };
   // Events reach the window thread through its event queue; the component cancels
   // a hand-over that is still queued when the port closes.
   Comm.SetSynchronize([](std::function<void()> call) {
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
   });
+
+  // Both ports feed the link and report to the status label alike.
+  for (IBoardPort* port : {static_cast<IBoardPort*>(&Serial), static_cast<IBoardPort*>(&Net)}) {
+    port->OnRxChar = [this](uint32_t count) { Link.CommRxChar(count); };
+    port->OnLineEvent = [this, port](const char* word) {
+      Broadcast(word);
+      port->RaiseRts();
+    };
+    port->OnLost = [this, port](const std::string& reason) {
+      if (port == &LinkPort.Current()) Lost(reason);
+    };
+  }
+
+  ReconnectTimer.setSingleShot(true);
+  QObject::connect(&ReconnectTimer, &QTimer::timeout, [this] { TryReopen(); });
 
   Loop.SetHandler(kServiceKeyboard, [this] { keyboard::KeyboardService(Link, Keyboard); });
   Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
@@ -65,7 +65,9 @@ TSession::TSession(const TOptions& options) : Options(options) {
 
 TSession::~TSession() {
   Timer1.stop();
+  ReconnectTimer.stop();
   Link.AbortRequested = 1;
+  Net.Close();
   Comm.Close();
   Floppy.CloseImage();
   Floppy.FreeTrackBuffer();
@@ -77,7 +79,19 @@ void TSession::AddView(ISessionView* view) {
 
 void TSession::RemoveView(ISessionView* view) { std::erase(Views, view); }
 
-std::string TSession::PortDevice() const { return Choice.UseCom2 ? Options.Com2 : Options.Com1; }
+std::string TSession::PortDevice() const { return DeviceFor(Choice.UseCom2); }
+
+void TSession::SetDevice(bool com2, const std::string& device) {
+  (com2 ? Options.Com2 : Options.Com1) = device;
+  comm::TDeviceNameMap names = Comm.DeviceNames();
+  names.Set(com2 ? "COM2" : "COM1", device);
+  Comm.SetDeviceNames(names);
+}
+
+std::string TSession::OpenName() const {
+  // The serial component looks the device up by the port's name.
+  return &LinkPort.Current() == &Net ? PortDevice() : PortName();
+}
 
 void TSession::Broadcast(const std::string& status) {
   LastStatus = status;
@@ -89,7 +103,7 @@ void TSession::Broadcast(const std::string& status) {
 void TSession::ShowStatus(const char* text) { Broadcast(text); }
 
 void TSession::Connect(const TConnectChoice& choice) {
-  if (LoopRunning || IsConnected) return;  // the loop is never entered twice
+  if (LoopRunning || IsConnected || Opening) return;  // the loop is never entered twice
   if (InTick) {
     // Qt fires no timer again while its handler runs: a loop started from in
     // here would leave the watchdog and the screen standing still.
@@ -98,19 +112,20 @@ void TSession::Connect(const TConnectChoice& choice) {
   }
   Choice = choice;
   Broadcast("Symb = " + std::to_string(2));
-  try {
-    Link.AbortRequested = 0;
-    PortLostShown = false;
-    Keyboard.ResetQueue();
-    Comm.SetDeviceName(choice.UseCom2 ? "COM2" : "COM1");
-    Comm.Open();
-  } catch (const std::exception& e) {
-    for (ISessionView* v : std::vector(Views)) v->Failure("Error Opening COM", e.what());
-    return;
-  }
-  if (!Comm.Enabled()) {
+  Link.AbortRequested = 0;
+  Link.PortLost = false;
+  PortLostShown = false;
+  PortIsLost = false;
+  Keyboard.ResetQueue();
+  LinkPort.Use(net::IsNetworkName(PortDevice()) ? static_cast<IBoardPort*>(&Net)
+                                                  : static_cast<IBoardPort*>(&Serial));
+  Net.SetLineSettings(LineSettingsOf(Comm));
+  std::string reason;
+  if (!OpenPort(reason)) {
     // A port that cannot be opened is a failure, not a connection to nothing.
-    for (ISessionView* v : std::vector(Views)) v->Failure("Error Opening COM", Comm.LastOpenError().Text);
+    if (!reason.empty()) {
+      for (ISessionView* v : std::vector(Views)) v->Failure("Error Opening COM", reason);
+    }
     return;
   }
 
@@ -131,6 +146,27 @@ void TSession::Connect(const TConnectChoice& choice) {
   RunLoop();
 }
 
+bool TSession::OpenPort(std::string& reason) {
+  bool done = false;
+  bool ok = false;
+  Opening = true;
+  LinkPort.Current().Open(OpenName(), [&](bool opened, const std::string& why) {
+    done = true;
+    ok = opened;
+    reason = why;
+  });
+  // A network port connects in the background: the window goes on meanwhile.
+  while (!done && Link.AbortRequested == 0) Pump.WaitForEvents();
+  Opening = false;
+  if (!done) {
+    // Disconnect (or closing the window) while connecting: no message.
+    LinkPort.Current().Close();
+    reason.clear();
+    return false;
+  }
+  return ok;
+}
+
 void TSession::RunLoop() {
   LoopRunning = true;
   Loop.Maincycle();
@@ -140,8 +176,14 @@ void TSession::RunLoop() {
 
 void TSession::Disconnect() {
   Link.AbortRequested = 1;
+  // Waiting for a lost port ends at once.
+  ReconnectTimer.stop();
+  ++ReopenAttempt;
+  Reopening = false;
+  PortIsLost = false;
+  Link.PortLost = false;
   try {
-    Comm.Close();
+    LinkPort.Current().Close();
   } catch (const std::exception& e) {
     for (ISessionView* v : std::vector(Views)) v->Failure("Error Closing COM", e.what());
   }
@@ -151,11 +193,55 @@ void TSession::Disconnect() {
   for (ISessionView* v : std::vector(Views)) v->ConnectionChanged(false);
 }
 
-void TSession::PortLost() {
-  if (PortLostShown) return;
-  // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
-  PortLostShown = true;
-  Screen.ConPrintf("\r\nSerial port lost: press Disconnect, check the cable, then Connect\r\n");
+void TSession::Lost(const std::string& reason) {
+  if (!IsConnected || PortIsLost) return;
+  if (Options.NoReconnect) {
+    if (PortLostShown) return;
+    // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
+    PortLostShown = true;
+    Screen.ConPrintf("\r\nSerial port lost: press Disconnect, check the cable, then Connect\r\n");
+    return;
+  }
+  // Nothing from before the loss may be completed with bytes from after it:
+  // the exchange in progress is abandoned and what was not read is dropped.
+  PortIsLost = true;
+  Link.PortLost = true;
+  Link.Rx.DiscardUnread();
+  try {
+    LinkPort.Current().Close();
+  } catch (const std::exception&) {
+    // It is gone already; a failed close changes nothing.
+  }
+  std::fprintf(stderr, "consolew: %s; waiting for it to come back\n", reason.c_str());
+  Screen.ConPrintf("Serial port lost: waiting for it to come back\r\n");
+  Broadcast("Lost");
+  ReconnectDelays.Reset(LinkPort.Current().Local());
+  ReconnectTimer.start(ReconnectDelays.Next());
+}
+
+void TSession::TryReopen() {
+  if (!IsConnected || !PortIsLost || Reopening) return;
+  Reopening = true;
+  const uint64_t attempt = ++ReopenAttempt;
+  LinkPort.Current().Open(OpenName(), [this, attempt](bool ok, const std::string&) {
+    if (attempt != ReopenAttempt) return;
+    Reopening = false;
+    if (!ok) {
+      ReconnectTimer.start(ReconnectDelays.Next());
+      return;
+    }
+    Back();
+  });
+}
+
+void TSession::Back() {
+  // The board's retries bring the link up again; nothing of before is kept.
+  Link.Rx.DiscardUnread();
+  Link.PortLost = false;
+  PortIsLost = false;
+  std::fprintf(stderr, "consolew: %s is back\n", PortDevice().c_str());
+  Screen.ConPrintf("Serial port back\r\n");
+  Broadcast(std::to_string(Link.Rx.RxCount));
 }
 
 void TSession::RequestScreenOnce() {
@@ -192,7 +278,7 @@ void TSession::Tick() {
 
   TickDivider = (TickDivider + 1) % 5;
   if (TickDivider == 0) {
-    Broadcast(std::to_string(Link.Rx.RxCount));
+    Broadcast(PortIsLost ? std::string("Lost") : std::to_string(Link.Rx.RxCount));
     for (ISessionView* v : std::vector(Views)) v->SlowTick();
     // The one-off request stands until the board has been told (the keyboard clears it).
     if (RefreshOnce && !Keyboard.RefreshRequest) RefreshOnce = false;

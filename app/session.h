@@ -11,8 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "app/board_port.h"
+#include "app/net_port.h"
 #include "app/options.h"
 #include "app/qt_pump.h"
+#include "app/reconnect_policy.h"
+#include "app/serial_port.h"
 #include "app/service_loop.h"
 #include "app/status_sink.h"
 #include "comm/comm.h"
@@ -57,6 +61,20 @@ class ISessionView {
   virtual bool RefreshWanted() const { return false; }
 };
 
+// The link's port: whichever of the session's ports the last Connect chose.
+class TLinkPort : public wire::ILinkPort {
+ public:
+  explicit TLinkPort(IBoardPort* port) : Port(port) {}
+  void Use(IBoardPort* port) { Port = port; }
+  IBoardPort& Current() const { return *Port; }
+  int Read(void* buffer, uint32_t count) override { return Port->Read(buffer, count); }
+  int Write(const void* buffer, uint32_t count) override { return Port->Write(buffer, count); }
+  int InQueCount() override { return Port->InQueCount(); }
+
+ private:
+  IBoardPort* Port;
+};
+
 class TSession : private IStatusSink {
  public:
   explicit TSession(const TOptions& options);
@@ -70,7 +88,8 @@ class TSession : private IStatusSink {
   // Opens the chosen port and runs the service loop until Disconnect; returns
   // when the loop has ended (at once when the port could not be opened). Asked
   // from inside the tick, the loop starts once the tick has returned: the timer
-  // must go on firing while the loop runs.
+  // must go on firing while the loop runs. A network port may take up to 5 s
+  // to connect; the window stays alive meanwhile and Disconnect cancels.
   void Connect(const TConnectChoice& choice);
   // Ends the connection: the loop stops at its next check, the port and the
   // image are closed.
@@ -85,12 +104,19 @@ class TSession : private IStatusSink {
   // A key typed after it: Ctrl and Alt are no longer held.
   void EndCtrlAltDel();
 
-  bool Running() const { return LoopRunning; }
+  // The service loop runs (or Connect is still opening the port).
+  bool Running() const { return LoopRunning || Opening; }
   bool Connected() const { return IsConnected; }
+  // The open port went away and the session waits for it to come back.
+  bool PortLost() const { return PortIsLost; }
   const std::string& Status() const { return LastStatus; }
   // The device behind the port chosen at the last Connect (or COM1 before any).
   std::string PortDevice() const;
   std::string PortName() const { return Choice.UseCom2 ? "COM2" : "COM1"; }
+  // The device (or network address) behind "COM1" or "COM2"; takes effect at
+  // the next Connect.
+  std::string DeviceFor(bool com2) const { return com2 ? Options.Com2 : Options.Com1; }
+  void SetDevice(bool com2, const std::string& device);
 
   // Runs at the start of every tick (tests land events inside a redraw with it).
   std::function<void()> TickHook;
@@ -98,7 +124,10 @@ class TSession : private IStatusSink {
   // The core, owned for the whole run.
   TQtMessagePump Pump;
   comm::TComm Comm;
-  wire::TLink Link{Comm, Pump};
+  TSerialPort Serial{Comm};
+  TNetPort Net;
+  TLinkPort LinkPort{&Serial};
+  wire::TLink Link{LinkPort, Pump};
   display::TScreen Screen;
   keyboard::TKeyboard Keyboard;
   floppy::TFloppy Floppy{Screen};
@@ -110,7 +139,13 @@ class TSession : private IStatusSink {
   void ShowStatus(const char* text) override;
   void Broadcast(const std::string& status);
   void RunLoop();
-  void PortLost();
+  // Opens the chosen port, waiting (with the window alive) until it is open or
+  // has failed; false with `reason` (empty when Disconnect cancelled it).
+  bool OpenPort(std::string& reason);
+  std::string OpenName() const;
+  void Lost(const std::string& reason);
+  void TryReopen();
+  void Back();
 
   TOptions Options;
   TConnectChoice Choice;
@@ -119,7 +154,13 @@ class TSession : private IStatusSink {
   bool LoopRunning = false;
   bool IsConnected = false;
   bool InTick = false;
+  bool Opening = false;
   bool PortLostShown = false;
+  bool PortIsLost = false;
+  bool Reopening = false;
+  uint64_t ReopenAttempt = 0;
+  TReconnectPolicy ReconnectDelays;
+  QTimer ReconnectTimer;
   bool RefreshOnce = false;
   int CtrlAltDelTicks = 0;
 };

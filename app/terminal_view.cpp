@@ -162,7 +162,7 @@ void TTerminalView::Draw() {
 std::string TTerminalView::StatusLine() const {
   if (NoteTicks > 0) return NoteText;
   std::string line = " " + Session.PortName() + " " + Session.PortDevice() + " | ";
-  line += Session.Connected() ? "connected" : "disconnected";
+  line += !Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected";
   line += " | " + std::to_string(Session.Link.Rx.RxCount) + " bytes";
   if (!LastWord.empty()) line += " | " + LastWord;
   const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
@@ -181,8 +181,9 @@ void TTerminalView::Refresh(bool) {
 }
 
 void TTerminalView::StatusChanged(const std::string& text) {
-  // The byte count has its own place on the line; the words stand until the next word.
-  if (!IsCount(text)) LastWord = text;
+  // The byte count has its own place on the line, and so has a lost port; the
+  // words stand until the next word.
+  if (!IsCount(text) && text != "Lost") LastWord = text;
 }
 
 void TTerminalView::ConnectionChanged(bool) {}

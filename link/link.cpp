@@ -11,7 +11,7 @@ void TLink::WaitForByte() {
     // Disconnect frees the image and the track buffer that the exchange works
     // on: once it has been pressed no wait returns, not even with bytes that
     // arrived in the same turn of the message loop.
-    if (AbortRequested != 0) throw TAbortExchange{};
+    if (AbortRequested != 0 || PortLost) throw TAbortExchange{};
     if (Rx.RxHasData()) return;
     if (Watchdog <= 0) throw TAbortExchange{};
     // Blocks in the window system until something happens (a byte, a tick, a click).

@@ -26,7 +26,7 @@ class TLink {
   void SendByte(uint8_t b);
 
   // Waits until a byte is in the ring. Leaves by throwing TAbortExchange when
-  // Disconnect was pressed or the watchdog ran out.
+  // Disconnect was pressed, the watchdog ran out or the port was lost.
   void WaitForByte();
 
   // Reads one packet of n bytes (skipping anything before its 0x77) and answers
@@ -59,6 +59,9 @@ class TLink {
   TSectorBlock Block{};
   int32_t Watchdog = 0;
   uint8_t AbortRequested = 0;
+  // The port went away: every wait gives up until it is back, so that nothing
+  // from before the loss is completed with bytes from after it.
+  bool PortLost = false;
   // The last packet read was a data block refused as framed inside its own
   // data: the next block is judged by its length bytes too, even when it
   // starts cleanly. Cleared by the next packet accepted.

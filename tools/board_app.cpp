@@ -278,7 +278,8 @@ void TBoardApp::PrintLinkStats() {
            << ",\"boots\":" << BootCount << ",\"bits_flipped\":" << f.BitsFlipped
            << ",\"bytes_dropped\":" << f.BytesDropped << ",\"naks_injected\":" << f.NaksInjected
            << ",\"stalls\":" << f.Stalls << ",\"reboots\":" << f.Reboots
-           << ",\"noise_bytes\":" << f.NoiseBytes;
+           << ",\"noise_bytes\":" << f.NoiseBytes << ",\"replugs\":" << s.Replugs
+           << ",\"replug_reopen_ms\":" << s.ReplugReopenMs;
 }
 
 }  // namespace boardsim

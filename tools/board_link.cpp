@@ -69,14 +69,20 @@ void TBoardLink::WriteRaw(std::span<const uint8_t> bytes) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) throw TLinkClosed();
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      if (Cfg.HostMayLeave) return;  // nobody at the other end: the bytes are lost
+      throw TLinkClosed();
+    }
     CheckAlive();
     // Nobody drains the other end: a real line would carry the bytes into the
     // void, so they are lost here too.
     if (SteadyClock::now() - lastProgress > kWriteGiveUp) return;
     pollfd p{Fd, POLLOUT, 0};
     ::poll(&p, 1, static_cast<int>(kPollSlice.count()));
-    if (p.revents & (POLLERR | POLLNVAL)) throw TLinkClosed();
+    if (p.revents & (POLLERR | POLLNVAL)) {
+      if (Cfg.HostMayLeave) return;
+      throw TLinkClosed();
+    }
   }
 }
 
@@ -114,13 +120,14 @@ bool TBoardLink::Fill(TDeadline deadline) {
       if (p.revents & POLLNVAL) throw TLinkClosed();
       if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
         const ssize_t n = ::read(Fd, buffer, sizeof buffer);
-        if (n == 0) throw TLinkClosed();  // end of file: the other end closed
-        if (n < 0) {
-          if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-            if (!(p.revents & POLLIN)) throw TLinkClosed();
-          } else {
-            throw TLinkClosed();  // EIO: the pty's other side is gone
-          }
+        // End of file, or EIO: the other side is gone (for now, where it may come back).
+        const bool retry = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        const bool gone = n == 0 || (n < 0 && !retry) || (retry && !(p.revents & POLLIN));
+        if (gone && !Cfg.HostMayLeave) throw TLinkClosed();
+        if (gone) {
+          ::usleep(static_cast<useconds_t>(std::min(PollMs(deadline), 5)) * 1000);
+        } else if (n < 0) {
+          // Nothing after all; wait again.
         } else {
           Counters.BytesReceived += static_cast<uint64_t>(n);
           // The host wrote them at once; on the line they take their time.
@@ -198,6 +205,7 @@ TLinkStatus TBoardLink::SendPacket(std::span<const uint8_t> packet) {
 TLinkStatus TBoardLink::SendRequest(wire::TRequestPacket request) {
   wire::SealPacket(&request, sizeof request);
   std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(&request), sizeof request);
+  if (BeforeRequest) BeforeRequest(Counters.RequestsSent);
   DiscardPending();  // leftovers of an abandoned exchange must not pass for an answer
   ++Counters.RequestsSent;
   if (FaultsRef->StallThisRequest()) {

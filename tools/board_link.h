@@ -46,6 +46,10 @@ struct TLinkConfig {
   int Tries = 3;                              // sends (or reads) per packet
   TNanos StallTime = std::chrono::milliseconds(2500);  // longer than the host's 2 s watchdog
   uint32_t ChunkBytes = 64;  // paced writes are split into chunks of this size
+  // The host may close its end and open it again (a pty the board offers):
+  // while it is away, what the board writes is lost and nothing arrives, as on
+  // a cable with nobody at the other end, instead of the link ending.
+  bool HostMayLeave = false;
 };
 
 struct TLinkStats {
@@ -56,6 +60,8 @@ struct TLinkStats {
   uint64_t Timeouts = 0;
   uint64_t BytesSent = 0;
   uint64_t BytesReceived = 0;
+  uint64_t Replugs = 0;         // pty pairs replaced under the line's name
+  int64_t ReplugReopenMs = -1;  // how long the host took to open the last new pair (-1: never)
 };
 
 class TBoardLink {
@@ -67,6 +73,13 @@ class TBoardLink {
   void SetHostAlive(std::function<bool()> alive) { HostAlive = std::move(alive); }
   // Called during every wait too; returning true ends it with TStopRequested.
   void SetStopRequested(std::function<bool()> stop) { StopRequested = std::move(stop); }
+  // Called before every request the board sends (with the count sent so far).
+  void SetBeforeRequest(std::function<void(uint64_t sent)> hook) { BeforeRequest = std::move(hook); }
+  // The line now runs over another descriptor (a replugged adapter).
+  void SetFd(int fd) {
+    Fd = fd;
+    Rx.clear();
+  }
 
   // Seals and sends a request, waiting for its acknowledgement; sends again
   // after a refusal or silence, up to Tries sends.
@@ -89,6 +102,11 @@ class TBoardLink {
   void Silence(TNanos d) { Clock->SleepFor(d); }
 
   const TLinkStats& Stats() const { return Counters; }
+  // A replug: the time the host took to open the new pair (-1: it did not).
+  void NoteReplug(int64_t reopenMs) {
+    ++Counters.Replugs;
+    Counters.ReplugReopenMs = reopenMs;
+  }
   const TLinkConfig& Config() const { return Cfg; }
   TFaultInjector& Faults() { return *FaultsRef; }
 
@@ -117,6 +135,7 @@ class TBoardLink {
   TLinkStats Counters;
   std::function<bool()> HostAlive;
   std::function<bool()> StopRequested;
+  std::function<void(uint64_t)> BeforeRequest;
   std::deque<uint8_t> Rx;
 };
 

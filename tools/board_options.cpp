@@ -34,6 +34,11 @@ std::string BoardUsage() {
       "Line:\n"
       "  --device PATH          use this serial device (default: create a pseudo-terminal\n"
       "                         and start the console on it)\n"
+      "  --pty-link PATH        offer the line on a pseudo-terminal of its own, PATH a symlink\n"
+      "                         to its slave, for the console or a serial server (ser2net)\n"
+      "                         to open; the host may close it and open it again\n"
+      "  --replug-after N       with --pty-link: after N requests, replace the pty pair under\n"
+      "                         the same PATH, as an adapter that is unplugged and plugged in\n"
       "  --console PATH         console binary to start (default: consolew next to board-sim);\n"
       "                         it runs as: consolew --com1 SLAVE --connect [--image FILE]\n"
       "  --image FILE           diskette image for the console to serve\n"
@@ -104,9 +109,11 @@ std::optional<TBoardOptions> ParseBoardOptions(const std::vector<std::string>& a
       break;
     } else if (a == "-h" || a == "--help") {
       o.Help = true;
-    } else if (a == "--device" || a == "--console" || a == "--image") {
+    } else if (a == "--device" || a == "--console" || a == "--image" || a == "--pty-link") {
       if (!(v = value(a))) return std::nullopt;
-      (a == "--device" ? o.Device : a == "--console" ? o.Console : o.Image) = *v;
+      (a == "--device" ? o.Device : a == "--console" ? o.Console : a == "--image" ? o.Image : o.PtyLink) = *v;
+    } else if (a == "--replug-after") {
+      if (!count(a, o.ReplugAfter)) return std::nullopt;
     } else if (a == "--unpaced") {
       o.BitsPerSecond = 0;
     } else if (a == "--baud") {
@@ -167,6 +174,14 @@ std::optional<TBoardOptions> ParseBoardOptions(const std::vector<std::string>& a
       error = "unknown option: " + a;
       return std::nullopt;
     }
+  }
+  if (!o.Device.empty() && !o.PtyLink.empty()) {
+    error = "--device and --pty-link exclude each other";
+    return std::nullopt;
+  }
+  if (o.ReplugAfter != 0 && o.PtyLink.empty()) {
+    error = "--replug-after needs --pty-link";
+    return std::nullopt;
   }
   return o;
 }

@@ -14,6 +14,8 @@ enum class TScriptKind { Demo, ReadImage, WriteImage, Ping, Keys };
 
 struct TBoardOptions {
   std::string Device;   // serial device to use; empty: start the console on a pty
+  std::string PtyLink;  // offer the line on a pty of its own, this symlink naming its slave
+  unsigned ReplugAfter = 0;  // with PtyLink: a new pty pair after this many requests (0: never)
   std::string Console;  // console binary; empty: consolew next to board-sim
   std::string Image;    // handed to the console as --image
   std::vector<std::string> ConsoleArgs;  // extra arguments after "--"

@@ -7,6 +7,7 @@
 #include "tools/board_app.h"
 #include "tools/board_options.h"
 #include "tools/console_child.h"
+#include "tools/pty_line.h"
 #include "tools/stop_signal.h"
 
 using namespace boardsim;
@@ -26,9 +27,13 @@ int main(int argc, char** argv) {
   // Before the console starts: a stop must never leave it running.
   InstallStopSignals();
   std::unique_ptr<TConsoleChild> child;
+  std::unique_ptr<TPtyLine> ptyLine;
   int fd = -1;
   if (!options->Device.empty()) {
     fd = OpenBoardDevice(options->Device, options->BitsPerSecond, error);
+  } else if (!options->PtyLink.empty()) {
+    ptyLine = TPtyLine::Create(options->PtyLink, error);
+    if (ptyLine) fd = ptyLine->MasterFd();
   } else {
     const std::string console =
         options->Console.empty() ? DefaultConsolePath() : options->Console;
@@ -45,7 +50,21 @@ int main(int argc, char** argv) {
   TFaultInjector faults(options->Faults);
   TLinkConfig linkConfig;
   linkConfig.AckTimeout = std::chrono::milliseconds(options->AckTimeoutMs);
+  linkConfig.HostMayLeave = ptyLine != nullptr;
   TBoardLink link(fd, clock, pacer, faults, linkConfig);
+  if (ptyLine && options->ReplugAfter > 0) {
+    link.SetBeforeRequest([&](uint64_t sent) {
+      if (sent != options->ReplugAfter) return;
+      std::string why;
+      if (!ptyLine->Replug(why)) {
+        std::cerr << "board-sim: replug: " << why << "\n";
+        return;
+      }
+      link.SetFd(ptyLine->MasterFd());
+      const auto took = ptyLine->WaitForHost(std::chrono::seconds(10));
+      link.NoteReplug(took ? took->count() : -1);
+    });
+  }
   if (child) link.SetHostAlive([&child] { return child->Alive(); });
   link.SetStopRequested([] { return StopSignal() != 0; });
 
@@ -72,6 +91,7 @@ int main(int argc, char** argv) {
   }
   std::cout.flush();
   if (options->Device.empty() == false) ::close(fd);
+  ptyLine.reset();
   // A console that ended on its own with a failure (no display, a crash)
   // fails the run, also the demo, which otherwise ends well when it goes.
   if (child && !child->Alive() && child->ExitStatus() != 0) {

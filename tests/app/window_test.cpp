@@ -137,6 +137,7 @@ INSTANTIATE_TEST_SUITE_P(All, WindowOptionBits,
 
 TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   Window->Link.Rx.RxCount = 1234;
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_EQ(Window->Label2->text(), "0");
@@ -146,6 +147,7 @@ TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
 
 TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   Window->Link.Watchdog = 2;
   Window->Timer1Timer();
   Window->Timer1Timer();
@@ -155,6 +157,7 @@ TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
 
 TEST_F(WindowTest, DelButtonShowsWhileCtrlAndAltAreHeld) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   Window->Keyboard.ShiftFlags = 0x0C;
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->ButtonDel->isHidden());
@@ -172,6 +175,7 @@ TEST_F(WindowTest, DelButtonQueuesDel) {
 
 TEST_F(WindowTest, RefreshButtonSetsTheRefreshRequestEveryFifthTick) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   Window->Rscr->setChecked(true);
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->Keyboard.RefreshRequest);
@@ -363,6 +367,7 @@ TEST_F(WindowTest, ControlsStandAtTheLayoutsPlacesAndCaptionsFit) {
 
 TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   Window->Link.Rx.RxCount = 12345;
   Window->Keyboard.ShiftFlags = 0x7F;  // every word of the state text, ALT last
   Window->Keyboard.PrintKBDState();
@@ -380,6 +385,7 @@ TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
 
 TEST_F(WindowTest, MarkerKeepsTheLayoutsPlaceUntilItsFirstPlacement) {
   MakeWindow();
+  Window->Timer1.stop();  // the ticks are driven by hand
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();  // drawn, then idle ticks: no placement yet
   EXPECT_EQ(Window->Marker->geometry(), QRect(336, 96, 10, 2));
 }

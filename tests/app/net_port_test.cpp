@@ -1,0 +1,277 @@
+// The network port against servers played by the test (refusing, vanishing,
+// silent, speaking RFC 2217), and the session losing its port and getting it
+// back: the exchange abandoned, the messages on the board's screen, "Lost" in
+// the status, Disconnect ending the wait, and --no-reconnect as before.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/net_port.h"
+#include "app/session.h"
+#include "tests/app/pty_board.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TBytes = std::vector<uint8_t>;
+
+class NetPortTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "net_port_test";
+    static char* argv[] = {name, nullptr};
+    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
+  }
+  // Runs the event loop until `done` holds or `ms` have passed.
+  static bool RunUntil(const std::function<bool()>& done, int ms = 3000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+  }
+  // A server on a free loopback port; `onConnection` plays its part.
+  uint16_t Serve(std::function<void(QTcpSocket*)> onConnection) {
+    Server = std::make_unique<QTcpServer>();
+    EXPECT_TRUE(Server->listen(QHostAddress::LocalHost, 0));
+    QObject::connect(Server.get(), &QTcpServer::newConnection, Server.get(), [this, onConnection] {
+      while (QTcpSocket* s = Server->nextPendingConnection()) {
+        Peer = s;
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+          const QByteArray b = s->readAll();
+          Received.insert(Received.end(), b.begin(), b.end());
+        });
+        onConnection(s);
+      }
+    });
+    return Server->serverPort();
+  }
+  struct TResult {
+    bool Done = false;
+    bool Ok = false;
+    std::string Reason;
+  };
+  TResult Open(const std::string& url) {
+    TResult r;
+    Port.Open(url, [&r](bool ok, const std::string& why) { r = {true, ok, why}; });
+    RunUntil([&] { return r.Done; });
+    return r;
+  }
+  static std::string Hex(const TBytes& b) {
+    std::string s;
+    char x[4];
+    for (uint8_t v : b) {
+      std::snprintf(x, sizeof x, s.empty() ? "%02X" : " %02X", v);
+      s += x;
+    }
+    return s;
+  }
+
+  std::unique_ptr<QTcpServer> Server;
+  QTcpSocket* Peer = nullptr;
+  TBytes Received;
+  app::TNetPort Port;
+};
+
+struct TFailureCase {
+  const char* Name;
+  const char* Scheme;
+  std::function<void(QTcpSocket*)> Server;  // null: nobody listens
+  const char* Reason;
+};
+
+TEST_F(NetPortTest, OpenFailuresGiveTheirReasonWithinTheBound) {
+  const TFailureCase cases[] = {
+      {"refused", "tcp", nullptr, "connection refused"},
+      {"closed at once", "rfc2217", [](QTcpSocket* s) { s->close(); }, "the server closed the connection"},
+      {"silent", "rfc2217", [](QTcpSocket*) {}, "no answer within 300 ms"},
+  };
+  Port.SetConnectTimeout(300);
+  for (const auto& c : cases) {
+    uint16_t port = Serve(c.Server ? c.Server : [](QTcpSocket*) {});
+    if (!c.Server) Server.reset();  // the port is free again: refused
+    const auto start = std::chrono::steady_clock::now();
+    const TResult r = Open(std::string(c.Scheme) + "://127.0.0.1:" + std::to_string(port));
+    EXPECT_TRUE(r.Done && !r.Ok) << c.Name;
+    EXPECT_NE(r.Reason.find(c.Reason), std::string::npos) << c.Name << ": " << r.Reason;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.Name;
+    EXPECT_FALSE(Port.Enabled()) << c.Name;
+    EXPECT_EQ(Port.Read(nullptr, 0), -1) << c.Name;
+  }
+  EXPECT_NE(Open("tcp://no-such-host.invalid:1").Reason.find("host not found"), std::string::npos);
+  EXPECT_NE(Open("rfc2217://lab-server").Reason.find("port number is missing"), std::string::npos);
+}
+
+TEST_F(NetPortTest, RawServerThatClosesAtOnceIsALostPort) {
+  const uint16_t port = Serve([](QTcpSocket* s) { QTimer::singleShot(50, s, [s] { s->close(); }); });
+  std::string lost;
+  Port.OnLost = [&lost](const std::string& reason) { lost = reason; };
+  ASSERT_TRUE(Open("tcp://127.0.0.1:" + std::to_string(port)).Ok);
+  ASSERT_TRUE(RunUntil([&] { return !lost.empty(); }));
+  EXPECT_NE(lost.find("closed"), std::string::npos) << lost;
+  EXPECT_FALSE(Port.Enabled());
+  EXPECT_EQ(Port.Write("x", 1), -1);
+}
+
+TEST_F(NetPortTest, Rfc2217CarriesDataBothWaysAndSetsTheRemotePort) {
+  const uint16_t port = Serve([](QTcpSocket* s) { s->write("\xFF\xFD\x2C", 3); });  // DO COM-PORT-OPTION
+  uint32_t announced = 0;
+  Port.OnRxChar = [&announced](uint32_t n) { announced += n; };
+  ASSERT_TRUE(Open("rfc2217://[::ffff:127.0.0.1]:" + std::to_string(port)).Ok);
+  ASSERT_TRUE(RunUntil([&] { return Received.size() >= 15 + 31; }));
+  // The opening, then 115200 8N1 for the server's port.
+  EXPECT_EQ(Hex(TBytes(Received.begin(), Received.begin() + 46)),
+            "FF FB 00 FF FD 00 FF FB 03 FF FD 03 FF FB 2C "
+            "FF FA 2C 01 00 01 C2 00 FF F0 FF FA 2C 02 08 FF F0 FF FA 2C 03 01 FF F0 FF FA 2C 04 01 FF F0");
+  Received.clear();
+  Peer->write("\x77\xFF\xFF\x55", 4);
+  ASSERT_TRUE(RunUntil([&] { return announced >= 3; }));
+  uint8_t in[8] = {};
+  ASSERT_EQ(Port.InQueCount(), 3);
+  ASSERT_EQ(Port.Read(in, sizeof in), 3);
+  EXPECT_EQ(Hex(TBytes(in, in + 3)), "77 FF 55");
+  const uint8_t out[] = {0xFF, 0x01};
+  EXPECT_EQ(Port.Write(out, 2), 2);
+  Port.RaiseRts();
+  ASSERT_TRUE(RunUntil([&] { return Received.size() >= 3 + 7; }));
+  EXPECT_EQ(Hex(Received), "FF FF 01 FF FA 2C 05 0B FF F0");
+}
+
+TEST(LineSettings, FollowTheSerialComponent) {
+  comm::TComm c;
+  c.SetBaudRate(comm::br115200);
+  const net::TLineSettings s = app::LineSettingsOf(c);
+  EXPECT_EQ(s.BitRate, 115200u);
+  EXPECT_EQ(s.DataSize, 8);
+  EXPECT_EQ(s.Parity, 1);
+  EXPECT_EQ(s.StopSize, 1);
+  c.SetParity(comm::paEven);
+  c.SetStopBits(comm::sb15);
+  c.SetDataBits(comm::da7);
+  c.SetUserBaud(250000);
+  const net::TLineSettings t = app::LineSettingsOf(c);
+  EXPECT_EQ(t.BitRate, 250000u);
+  EXPECT_EQ(t.DataSize, 7);
+  EXPECT_EQ(t.Parity, 3);
+  EXPECT_EQ(t.StopSize, 3);
+}
+
+TEST(ReconnectPolicy, LocalEveryQuarterSecondNetworkBacksOffToFiveSeconds) {
+  app::TReconnectPolicy p;
+  p.Reset(true);
+  EXPECT_EQ(p.Next(), 250);
+  EXPECT_EQ(p.Next(), 250);
+  p.Reset(false);
+  std::vector<int> delays;
+  for (int i = 0; i < 7; ++i) delays.push_back(p.Next());
+  EXPECT_EQ(delays, (std::vector<int>{500, 1000, 2000, 4000, 5000, 5000, 5000}));
+}
+
+// The session on a local port named by a symlink, as /dev/serial/by-id names are.
+class SessionReconnectTest : public NetPortTest {
+ protected:
+  void SetUp() override {
+    Dir = fs::temp_directory_path() / ("consolew-replug-" + std::to_string(::getpid()));
+    fs::create_directories(Dir);
+    Link = (Dir / "usb-board").string();
+    Board = std::make_unique<testsupport::TPtyBoard>();
+    Point(*Board);
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+  void Point(const testsupport::TPtyBoard& board) {
+    fs::remove(Dir / "tmp");
+    fs::create_symlink(board.SlavePath(), Dir / "tmp");
+    fs::rename(Dir / "tmp", Link);
+  }
+  std::string ScreenText(const app::TSession& s) {
+    std::string text;
+    for (int r = 0; r < 25; ++r) {
+      for (int c = 0; c < 80; ++c) text += static_cast<char>(s.Screen.Cell(c, r).Char);
+      text += '\n';
+    }
+    return text;
+  }
+  // Connects `session` and runs `script` from inside the service loop.
+  void WhileConnected(app::TSession& session, std::function<void()> script) {
+    QTimer::singleShot(0, [&session, script] {
+      script();
+      session.Disconnect();
+    });
+    app::TConnectChoice choice;
+    session.Connect(choice);
+  }
+
+  fs::path Dir;
+  std::string Link;
+  std::unique_ptr<testsupport::TPtyBoard> Board;
+};
+
+TEST_F(SessionReconnectTest, LostPortIsWaitedForAndReopenedWhenItComesBack) {
+  app::TOptions o;
+  o.Com1 = Link;
+  app::TSession session(o);
+  std::string status;
+  struct TStatus : app::ISessionView {
+    std::string* Out;
+    void StatusChanged(const std::string& t) override { *Out = t; }
+  } view;
+  view.Out = &status;
+  session.AddView(&view);
+  WhileConnected(session, [&] {
+    ASSERT_TRUE(RunUntil([&] { return session.Comm.Enabled(); }));
+    // Half a request, then the cable is pulled: the exchange is abandoned.
+    Board->Write({0x77, 0x0D, 0x00});
+    ASSERT_TRUE(RunUntil([&] { return session.Link.Rx.RxCount >= 3; }));
+    Board->Hangup();
+    ASSERT_TRUE(RunUntil([&] { return session.PortLost(); }));
+    EXPECT_NE(ScreenText(session).find("Serial port lost: waiting for it to come back"), std::string::npos);
+    EXPECT_TRUE(RunUntil([&] { return status == "Lost"; }, 1000));
+    EXPECT_TRUE(session.Connected());
+    // Plugged in again, under the same name but another pty.
+    auto again = std::make_unique<testsupport::TPtyBoard>();
+    Point(*again);
+    const auto back = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RunUntil([&] { return !session.PortLost(); }, 2000));
+    EXPECT_LT(std::chrono::steady_clock::now() - back, std::chrono::seconds(1));
+    EXPECT_NE(ScreenText(session).find("Serial port back"), std::string::npos);
+    // Nothing of the half request is left to complete a packet with.
+    EXPECT_FALSE(session.Link.Rx.RxHasData());
+    Board = std::move(again);
+    // Lost again, and Disconnect ends the waiting: a new port is not opened.
+    Board->Hangup();
+    ASSERT_TRUE(RunUntil([&] { return session.PortLost(); }));
+  });
+  EXPECT_FALSE(session.PortLost());
+  testsupport::TPtyBoard later;
+  Point(later);
+  RunUntil([] { return false; }, 600);
+  EXPECT_FALSE(session.Comm.Enabled());
+  session.RemoveView(&view);
+}
+
+TEST_F(SessionReconnectTest, NoReconnectKeepsTheOldMessage) {
+  app::TOptions o;
+  o.Com1 = Link;
+  o.NoReconnect = true;
+  app::TSession session(o);
+  WhileConnected(session, [&] {
+    ASSERT_TRUE(RunUntil([&] { return session.Comm.Enabled(); }));
+    Board->Hangup();
+    ASSERT_TRUE(RunUntil([&] {
+      return ScreenText(session).find("Serial port lost: press Disconnect") != std::string::npos;
+    }));
+    EXPECT_FALSE(session.PortLost());
+  });
+}
+
+}  // namespace
