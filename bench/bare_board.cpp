@@ -77,9 +77,11 @@ bool TBareBoard::ReadTrack(uint32_t track, uint8_t* out) {
   return true;
 }
 
+bool TBareHost::Read(void* buffer, size_t n) { return ReadExact(Fd, buffer, n, 5000, QuickAck); }
+
 bool TBareHost::AckedWrite(const void* bytes, size_t n) {
   uint8_t ack = 0;
-  return WriteAll(Fd, bytes, n) && ReadExact(Fd, &ack, 1) && ack == wire::kAck;
+  return WriteAll(Fd, bytes, n) && Read(&ack, 1) && ack == wire::kAck;
 }
 
 bool TBareHost::ServeCheckKeys(size_t count) {
@@ -89,7 +91,7 @@ bool TBareHost::ServeCheckKeys(size_t count) {
   wire::SealPacket(&reply, wire::kReplySize);
   for (size_t i = 0; i < count; ++i) {
     wire::TRequestPacket request{};
-    if (!ReadExact(Fd, &request, wire::kRequestSize)) return false;
+    if (!Read(&request, wire::kRequestSize)) return false;
     const uint8_t ack = wire::kAck;
     if (!WriteAll(Fd, &ack, 1) || !AckedWrite(&reply, wire::kReplySize)) return false;
   }
@@ -99,7 +101,7 @@ bool TBareHost::ServeCheckKeys(size_t count) {
 bool TBareHost::ServeTracks(uint32_t tracks) {
   for (uint32_t t = 0; t < tracks; ++t) {
     wire::TRequestPacket request{};
-    if (!ReadExact(Fd, &request, wire::kRequestSize)) return false;
+    if (!Read(&request, wire::kRequestSize)) return false;
     const uint8_t ack = wire::kAck;
     wire::TReplyPacket reply{};
     reply.AX = kSectorsPerTrack;

@@ -44,14 +44,18 @@ class TBareBoard {
 // the baseline the console is compared with.
 class TBareHost {
  public:
-  TBareHost(int fd, const uint8_t* image) : Fd(fd), Image(image) {}
+  // `quickAck`: `fd` is a TCP socket that acknowledges every read at once.
+  TBareHost(int fd, const uint8_t* image, bool quickAck = false)
+      : Fd(fd), Image(image), QuickAck(quickAck) {}
   bool ServeCheckKeys(size_t count);
   bool ServeTracks(uint32_t tracks);
 
  private:
   bool AckedWrite(const void* bytes, size_t n);
+  bool Read(void* buffer, size_t n);
   int Fd;
   const uint8_t* Image;
+  bool QuickAck;
 };
 
 }  // namespace bench

@@ -20,18 +20,23 @@ TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& 
     : TConsoleProcess(console, image, {}, {}) {}
 
 TConsoleProcess::TConsoleProcess(const std::string& console, const std::string& image,
-                                 const std::vector<std::string>& extra, const std::string& terminal) {
-  Master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) return;
-  ::fcntl(Master, F_SETFD, FD_CLOEXEC);
-  char name[256];
-  if (::ptsname_r(Master, name, sizeof name) != 0) return;
-  // The slave starts cooked with echo: raw on both ends before any byte moves.
-  SlaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (SlaveKeep < 0) return;
-  MakeRawNonBlocking(SlaveKeep);
-  MakeRawNonBlocking(Master);
-  std::vector<std::string> args{console, "--com1", name, "--connect", "--image", image};
+                                 const std::vector<std::string>& extra, const std::string& terminal,
+                                 const std::string& port) {
+  std::string com1 = port;
+  if (com1.empty()) {
+    Master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (Master < 0 || ::grantpt(Master) != 0 || ::unlockpt(Master) != 0) return;
+    ::fcntl(Master, F_SETFD, FD_CLOEXEC);
+    char name[256];
+    if (::ptsname_r(Master, name, sizeof name) != 0) return;
+    // The slave starts cooked with echo: raw on both ends before any byte moves.
+    SlaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (SlaveKeep < 0) return;
+    MakeRawNonBlocking(SlaveKeep);
+    MakeRawNonBlocking(Master);
+    com1 = name;
+  }
+  std::vector<std::string> args{console, "--com1", com1, "--connect", "--image", image};
   args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

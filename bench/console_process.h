@@ -15,9 +15,11 @@ class TConsoleProcess {
   // Starts `console --com1 SLAVE --connect --image IMAGE` on the offscreen platform.
   TConsoleProcess(const std::string& console, const std::string& image);
   // The same with `extra` options and, when `terminal` names a pty slave, that
-  // pty as its standard input and output (for --terminal).
+  // pty as its standard input and output (for --terminal). With `port` the
+  // console's COM1 is that (a network port, say) and no pty is made.
   TConsoleProcess(const std::string& console, const std::string& image,
-                  const std::vector<std::string>& extra, const std::string& terminal);
+                  const std::vector<std::string>& extra, const std::string& terminal,
+                  const std::string& port = {});
   ~TConsoleProcess();
   TConsoleProcess(const TConsoleProcess&) = delete;
   TConsoleProcess& operator=(const TConsoleProcess&) = delete;

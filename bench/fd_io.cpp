@@ -1,6 +1,9 @@
 #include "bench/fd_io.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,11 +12,15 @@
 
 namespace bench {
 
-bool ReadExact(int fd, void* buffer, size_t n, int timeoutMs) {
+bool ReadExact(int fd, void* buffer, size_t n, int timeoutMs, bool quickAck) {
   auto* p = static_cast<uint8_t*>(buffer);
   size_t got = 0;
   while (got < n) {
     const ssize_t r = ::read(fd, p + got, n - got);
+    if (r > 0 && quickAck) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+    }
     if (r > 0) {
       got += static_cast<size_t>(r);
       continue;

@@ -28,6 +28,11 @@ status=0
 "$BUILD/bench/console-bench" --console "$BUILD/consolew" --pings "$PINGS" \
   --paced-tracks "$PACED_TRACKS" 2>"$BUILD/bench-stderr.log" | tee -a "$OUT" \
   || { status=1; cat "$BUILD/bench-stderr.log" >&2; }
+if [ -x "$BUILD/bench/net-bench" ]; then
+  # Through ser2net and a byte-at-a-time server on loopback.
+  "$BUILD/bench/net-bench" --console "$BUILD/consolew" --pings "$PINGS" 2>>"$BUILD/bench-stderr.log" \
+    | tee -a "$OUT" || { status=1; tail -20 "$BUILD/bench-stderr.log" >&2; }
+fi
 if [ -x "$BUILD/bench/render-bench" ]; then
   "$BUILD/bench/render-bench" 2>/dev/null | tee -a "$OUT" || status=1
 fi

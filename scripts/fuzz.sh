@@ -4,7 +4,7 @@
 set -euo pipefail
 BUILD=${1:-build-fuzz}
 SECONDS_EACH=${2:-60}
-TARGETS=(receive_fuzzer boot_sector_fuzzer video_fuzzer terminal_keys_fuzzer)
+TARGETS=(receive_fuzzer boot_sector_fuzzer video_fuzzer terminal_keys_fuzzer telnet_fuzzer)
 
 if ! command -v clang++-14 >/dev/null 2>&1; then
   echo "fuzz: clang++-14 not found (make deps installs clang-14 and libclang-rt-14-dev)" >&2
