@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "app/port_dialog.h"
 #include "keyboard/lock_sync.h"
 
 namespace app {
@@ -87,6 +88,10 @@ void TConDos::FormCreate(const TOptions& options) {
                                                       QStringLiteral("*.img;*.ima"));
     if (name.isEmpty()) return std::nullopt;
     return name;
+  };
+  RunPortDialog = [this](bool com2) {
+    return ChoosePort(this, QString::fromLatin1(com2 ? "COM2" : "COM1"), Session.DeviceFor(com2),
+                      comm::ListSerialPorts());
   };
   ShowMessage = [this](const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
@@ -278,6 +283,15 @@ void TConDos::OpenComClick() {
 }
 
 void TConDos::CloseComClick() { Session.Disconnect(); }
+
+void TConDos::ChooseSerialPort(bool com2) {
+  // The port is fixed while connected, as the COM items are.
+  if (Session.Connected() || Session.Running()) return;
+  const auto device = RunPortDialog(com2);
+  if (!device) return;
+  Session.SetDevice(com2, *device);
+  (com2 ? Com2Item : Com1Item)->setToolTip(QString::fromStdString(*device));
+}
 
 void TConDos::LoopEnded() {
   if (CloseWhenLoopEnds) QTimer::singleShot(0, this, [this] { close(); });

@@ -58,6 +58,9 @@ class TConDos : public QWidget, private ISessionView {
   void LogClick();
   void ButtonDelClick();
   void ScreenRefresh();
+  // "Serial port for COM1..." / "COM2...": the device (or network address)
+  // behind the item, chosen while disconnected; its tool tip shows the choice.
+  void ChooseSerialPort(bool com2);
 
   bool Running() const { return Session.Running(); }
   uint16_t OptionBits() const { return Loop.OptionBits; }
@@ -68,6 +71,8 @@ class TConDos : public QWidget, private ISessionView {
   // message box (text, detail).
   std::function<std::optional<QString>()> RunOpenDialog;
   std::function<void(const QString&, const QString&)> ShowMessage;
+  // The port chooser (nothing: cancelled).
+  std::function<std::optional<std::string>(bool com2)> RunPortDialog;
 
  private:
   std::unique_ptr<TSession> OwnSession;  // before the references below

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/consolew.h"
+#include "app/port_dialog.h"
 #include "tests/app/pty_board.h"
 #include "tests/support/fake_board.h"
 
@@ -472,3 +473,22 @@ TEST_F(WindowTest, ConnectClickedDuringARedrawLeavesTheTimerRunning) {
 }
 
 }  // namespace
+
+TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
+  MakeWindow();
+  Window->RunPortDialog = [](bool com2) -> std::optional<std::string> {
+    return com2 ? std::optional<std::string>("rfc2217://lab:2001") : std::nullopt;
+  };
+  Window->ChooseSerialPort(true);
+  EXPECT_EQ(Window->Com2Item->toolTip(), "rfc2217://lab:2001");
+  EXPECT_EQ(Window->Session.DeviceFor(true), "rfc2217://lab:2001");
+  const QString before = Window->Com1Item->toolTip();
+  Window->ChooseSerialPort(false);  // cancelled
+  EXPECT_EQ(Window->Com1Item->toolTip(), before);
+  // The chooser's items name the tty behind a by-id name, and choosing one gives its path.
+  const auto items = app::PortItems({{"/dev/serial/by-id/usb-FTDI-if00", "ttyUSB0"}, {"/dev/ttyS0", ""}});
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0], "/dev/serial/by-id/usb-FTDI-if00  (ttyUSB0)");
+  EXPECT_EQ(app::DeviceOfItem(items[0]), "/dev/serial/by-id/usb-FTDI-if00");
+  EXPECT_EQ(app::DeviceOfItem(" tcp://10.0.0.5:4001 "), "tcp://10.0.0.5:4001");
+}
