@@ -142,9 +142,12 @@ TEST_F(NetPortTest, Rfc2217CarriesDataBothWaysAndSetsTheRemotePort) {
   EXPECT_EQ(Hex(TBytes(in, in + 3)), "77 FF 55");
   const uint8_t out[] = {0xFF, 0x01};
   EXPECT_EQ(Port.Write(out, 2), 2);
+  // The line control of the serial component, through the server's port.
   Port.RaiseRts();
-  ASSERT_TRUE(RunUntil([&] { return Received.size() >= 3 + 7; }));
-  EXPECT_EQ(Hex(Received), "FF FF 01 FF FA 2C 05 0B FF F0");
+  Port.SetDTRState(false);
+  Port.SetBREAKState(true);
+  ASSERT_TRUE(RunUntil([&] { return Received.size() >= 3 + 3 * 7; }));
+  EXPECT_EQ(Hex(Received), "FF FF 01 FF FA 2C 05 0B FF F0 FF FA 2C 05 09 FF F0 FF FA 2C 05 05 FF F0");
 }
 
 TEST(LineSettings, FollowTheSerialComponent) {
