@@ -125,6 +125,9 @@ void TSession::Connect(const TConnectChoice& choice) {
     // A port that cannot be opened is a failure, not a connection to nothing.
     if (!reason.empty()) {
       for (ISessionView* v : std::vector(Views)) v->Failure("Error Opening COM", reason);
+    } else {
+      // Disconnect while connecting: Connect ends here as the loop would have.
+      for (ISessionView* v : std::vector(Views)) v->LoopEnded();
     }
     return;
   }

@@ -9,7 +9,9 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTcpServer>
 #include <QTimer>
+#include <chrono>
 #include <thread>
 
 #include "app/consolew.h"
@@ -491,4 +493,24 @@ TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
   EXPECT_EQ(items[0], "/dev/serial/by-id/usb-FTDI-if00  (ttyUSB0)");
   EXPECT_EQ(app::DeviceOfItem(items[0]), "/dev/serial/by-id/usb-FTDI-if00");
   EXPECT_EQ(app::DeviceOfItem(" tcp://10.0.0.5:4001 "), "tcp://10.0.0.5:4001");
+}
+
+TEST_F(WindowTest, ClosingTheWindowWhileANetworkPortConnectsCancelsAndCloses) {
+  // A server that accepts but never answers the telnet opening: the open waits.
+  QTcpServer silent;
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  app::TOptions o;
+  o.Com1 = "rfc2217://127.0.0.1:" + std::to_string(silent.serverPort());
+  MakeWindow(o);
+  Window->show();
+  bool failed = false;
+  Window->ShowMessage = [&failed](const QString&, const QString&) { failed = true; };
+  QTimer::singleShot(200, Window.get(), [&] { Window->close(); });
+  const auto start = std::chrono::steady_clock::now();
+  Window->OpenComClick();  // returns once the close has cancelled the connect
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(failed);  // a cancelled connect is no failure
+  EXPECT_FALSE(Window->Running());
+  QApplication::processEvents();
+  EXPECT_FALSE(Window->isVisible());
 }
