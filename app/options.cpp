@@ -32,7 +32,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 7> kFlagOptions = {{
+constexpr std::array<TFlagOption, 9> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -40,6 +40,8 @@ constexpr std::array<TFlagOption, 7> kFlagOptions = {{
     {"--headless", &TOptions::Headless, true},
     {"--no-keyboard", &TOptions::NoKeyboard, true},
     {"--no-video", &TOptions::NoVideo, true},
+    {"--read-only", &TOptions::ReadOnly, true},
+    {"--full-keys", &TOptions::FullKeys, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -93,6 +95,9 @@ std::string Usage() {
          "  --image FILE    serve this floppy image (ticks \"Floppy...\")\n"
          "  --connect       press Connect once the window is shown\n"
          "  --no-keyboard / --no-video  leave the service unticked\n"
+         "  --read-only     write-protect the floppy image (writes answer \"write protected\")\n"
+         "  --full-keys     the PC BIOS's codes for Alt+letters and digits, Ctrl+arrows,\n"
+         "                  Ctrl+Home/End/PgUp/PgDn, Ctrl+PrtSc and Shift+Tab\n"
          "  --terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n"
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"

@@ -17,6 +17,8 @@ struct TOptions {
   bool UseCom2 = false;       // select "COM2" at start
   bool NoKeyboard = false;    // leave "Keyboard" unticked
   bool NoVideo = false;       // leave "Video" unticked
+  bool ReadOnly = false;      // serve floppy images write-protected
+  bool FullKeys = false;      // the PC BIOS's codes for Alt+letters, Ctrl+cursor keys, ...
   bool Terminal = false;      // no window: the board's screen in this terminal
   bool Headless = false;      // no window and no terminal screen
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal

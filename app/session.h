@@ -18,6 +18,7 @@
 #include "comm/comm.h"
 #include "display/screen.h"
 #include "floppy/floppy_image.h"
+#include "keyboard/key_paster.h"
 #include "keyboard/keyboard.h"
 #include "link/link.h"
 
@@ -85,15 +86,36 @@ class TSession : private IStatusSink {
   // A key typed after it: Ctrl and Alt are no longer held.
   void EndCtrlAltDel();
 
+  // Another floppy image. Connected: the image in service is closed after
+  // its current request and `path` served from the next one (the old one
+  // stays when `path` cannot be served). Always: the image for the next Connect.
+  void ChangeImage(const std::string& path);
+  // Write protection of the floppy image (--read-only), applied between two requests.
+  void SetWriteProtect(bool on);
+  // Whether the image is (or, once asked for, will be) served write-protected.
+  bool WriteProtected() const;
+  // Types UTF-8 text into the board as keys, as fast as the key queue takes them.
+  void PasteText(const std::string& text);
+  // Keys the queue had to refuse, since the start.
+  uint64_t DroppedKeys() const { return Keyboard.DroppedKeys; }
+  // The board's codes for Alt+letters, Ctrl+cursor keys and the like (--full-keys).
+  void SetFullKeys(bool on) { Keyboard.FullKeys = on; }
+  bool FullKeys() const { return Keyboard.FullKeys; }
+
   bool Running() const { return LoopRunning; }
   bool Connected() const { return IsConnected; }
   const std::string& Status() const { return LastStatus; }
   // The device behind the port chosen at the last Connect (or COM1 before any).
   std::string PortDevice() const;
   std::string PortName() const { return Choice.UseCom2 ? "COM2" : "COM1"; }
+  // What the last Connect used, with any image chosen since.
+  const TConnectChoice& NextChoice() const { return Choice; }
 
   // Runs at the start of every tick (tests land events inside a redraw with it).
   std::function<void()> TickHook;
+  // Where the floppy's messages go besides the board's screen (by default
+  // standard error, a line each).
+  std::function<void(const std::string&)> ImageMessageOut;
 
   // The core, owned for the whole run.
   TQtMessagePump Pump;
@@ -103,6 +125,7 @@ class TSession : private IStatusSink {
   keyboard::TKeyboard Keyboard;
   floppy::TFloppy Floppy{Screen};
   TServiceLoop Loop{Link, Screen, *this};
+  keyboard::TKeyPaster Paster;
   QTimer Timer1;
   uint32_t TickDivider = 0;
 
