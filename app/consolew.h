@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -16,6 +17,7 @@
 
 #include "app/options.h"
 #include "app/qt_pump.h"
+#include "app/screen_menu.h"
 #include "app/service_loop.h"
 #include "app/session.h"
 #include "comm/comm.h"
@@ -59,6 +61,19 @@ class TConDos : public QWidget, private ISessionView {
   void ButtonDelClick();
   void ScreenRefresh();
 
+  // The screen image's menu and its commands.
+  void CopyScreenText();
+  void SaveScreenshot();
+  void SaveScreenText();
+  void PasteAsKeys();
+  void ChangeFloppyImage();
+  void ToggleWriteProtect();
+  void ToggleFullKeys();
+  // A menu built from ScreenMenu (the caller owns it).
+  QMenu* MakeScreenMenu();
+  // The Floppy... box's tool tip: its hint and the image in service.
+  void UpdateFloppyTip();
+
   bool Running() const { return Session.Running(); }
   uint16_t OptionBits() const { return Loop.OptionBits; }
   QString ImageFileName() const { return FileName; }
@@ -68,6 +83,11 @@ class TConDos : public QWidget, private ISessionView {
   // message box (text, detail).
   std::function<std::optional<QString>()> RunOpenDialog;
   std::function<void(const QString&, const QString&)> ShowMessage;
+  // The save dialog (title, filter; empty result: cancelled).
+  std::function<std::optional<QString>(const QString&, const QString&)> RunSaveDialog;
+
+  // The entries of the screen image's menu, in order.
+  TMenuTable ScreenMenu;
 
  private:
   std::unique_ptr<TSession> OwnSession;  // before the references below
@@ -110,6 +130,7 @@ class TConDos : public QWidget, private ISessionView {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -125,6 +146,9 @@ class TConDos : public QWidget, private ISessionView {
   TConDos(std::unique_ptr<TSession> own, TSession* session, const TOptions& options, QWidget* parent);
 
   void BuildPanel(const TOptions& options);
+  void BuildScreenMenu();
+  // Writes `bytes` to `name` whole or not at all; false (with the reason) on failure.
+  bool SaveFile(const QString& name, const QByteArray& bytes, QString& error);
   void PlaceStatusLabels();
   void SetConnectedControls(bool connected);
   void DrawScreen(bool screenDirty);
