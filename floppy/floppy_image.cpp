@@ -96,9 +96,11 @@ bool TFloppy::ChangeImage(const std::string& name, bool readOnly) {
   TImageFile old;
   old.Swap(ImageFile);
   const bool oldReadOnly = ReadOnly;
+  const bool oldChanged = DiskChanged;
   if (!OpenImage(name, readOnly)) {
     ImageFile.Swap(old);
     ReadOnly = oldReadOnly;
+    DiskChanged = oldChanged;  // an earlier change the board has not asked about yet still stands
     if (HasImage()) Print("Still serving %s\r\n", ImageFile.Name().c_str());
     return false;
   }

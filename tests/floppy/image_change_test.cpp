@@ -102,6 +102,17 @@ TEST_F(ImageChangeTest, ChangeInsideAReadWaitsForTheNextTurnAndIsReportedOnce) {
   EXPECT_NE(FlockTool(B, false), 0);
 }
 
+// A change the board has not been told about yet still stands after a later
+// change that failed.
+TEST_F(ImageChangeTest, AFailedChangeKeepsAnEarlierOneForTheBoardToHear) {
+  Open(A);
+  EXPECT_TRUE(Floppy.ChangeImage(B, false));
+  EXPECT_FALSE(Floppy.ChangeImage(Dir.File("none.img"), false));
+  EXPECT_EQ(Floppy.Status().Name, B);
+  Core.Board.Send(Disk(0x1600)).Ack();
+  EXPECT_EQ(Run(), Cat({kAckByte, ReplyBytes(0, 0x0600, 0x1234, 0x0001, 0, kCarry)}));
+}
+
 struct TRefusedCase {
   const char* Name;
   std::string File;  // relative to the test's folder
