@@ -57,6 +57,10 @@ class WindowTest : public ::testing::Test {
 
   QImage Shot() { return Window->grab().toImage(); }
 
+  // Ticks are driven by the test alone: the session's own 100 ms timer would
+  // otherwise add ticks whenever a slow redraw processes events.
+  void TicksByHand() { Window->Timer1.stop(); }
+
   // Runs the screen menu's entry with this text, as a click on it would.
   void RunMenuEntry(const QString& text) {
     std::unique_ptr<QMenu> menu(Window->MakeScreenMenu());
@@ -155,6 +159,7 @@ INSTANTIATE_TEST_SUITE_P(All, WindowOptionBits,
 
 TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
   MakeWindow();
+  TicksByHand();
   Window->Link.Rx.RxCount = 1234;
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_EQ(Window->Label2->text(), "0");
@@ -164,6 +169,7 @@ TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
 
 TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
   MakeWindow();
+  TicksByHand();
   Window->Link.Watchdog = 2;
   Window->Timer1Timer();
   Window->Timer1Timer();
@@ -173,6 +179,7 @@ TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
 
 TEST_F(WindowTest, DelButtonShowsWhileCtrlAndAltAreHeld) {
   MakeWindow();
+  TicksByHand();
   Window->Keyboard.ShiftFlags = 0x0C;
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->ButtonDel->isHidden());
@@ -190,6 +197,7 @@ TEST_F(WindowTest, DelButtonQueuesDel) {
 
 TEST_F(WindowTest, RefreshButtonSetsTheRefreshRequestEveryFifthTick) {
   MakeWindow();
+  TicksByHand();
   Window->Rscr->setChecked(true);
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->Keyboard.RefreshRequest);
@@ -381,6 +389,7 @@ TEST_F(WindowTest, ControlsStandAtTheLayoutsPlacesAndCaptionsFit) {
 
 TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
   MakeWindow();
+  TicksByHand();
   Window->Link.Rx.RxCount = 12345;
   Window->Keyboard.ShiftFlags = 0x7F;  // every word of the state text, ALT last
   Window->Keyboard.PrintKBDState();
@@ -398,6 +407,7 @@ TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
 
 TEST_F(WindowTest, MarkerKeepsTheLayoutsPlaceUntilItsFirstPlacement) {
   MakeWindow();
+  TicksByHand();
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();  // drawn, then idle ticks: no placement yet
   EXPECT_EQ(Window->Marker->geometry(), QRect(336, 96, 10, 2));
 }
@@ -576,6 +586,7 @@ TEST_F(WindowTest, AFileThatCannotBeWrittenIsReportedAndNothingIsLeft) {
 // board's reads, every character arrives, in order, and nothing is dropped.
 TEST_F(WindowTest, PasteTypesTheClipboardWithoutADroppedKey) {
   MakeWindow();
+  TicksByHand();
   std::string text;
   for (int i = 0; i < 20; ++i) text += "Dir A:\n";
   QGuiApplication::clipboard()->setText(QString::fromStdString(text));
