@@ -1,14 +1,20 @@
 #include "app/consolew.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QSaveFile>
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QPainter>
 #include <algorithm>
 
 #include "app/port_dialog.h"
+#include "app/floppy_status.h"
+#include "display/screen_text.h"
 #include "keyboard/lock_sync.h"
 
 namespace app {
@@ -85,7 +91,12 @@ void TConDos::FormCreate(const TOptions& options) {
   RunOpenDialog = [this]() -> std::optional<QString> {
     const QString start = FileName.isEmpty() ? QStringLiteral(".") : FileName;
     const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Floppy Images"), start,
-                                                      QStringLiteral("*.img;*.ima"));
+                                                      QStringLiteral("*.img;*.ima;;All files (*)"));
+    if (name.isEmpty()) return std::nullopt;
+    return name;
+  };
+  RunSaveDialog = [this](const QString& title, const QString& filter) -> std::optional<QString> {
+    const QString name = QFileDialog::getSaveFileName(this, title, QString(), filter);
     if (name.isEmpty()) return std::nullopt;
     return name;
   };
@@ -104,6 +115,7 @@ void TConDos::FormCreate(const TOptions& options) {
   qApp->installEventFilter(KeyHook.get());
 
   BuildPanel(options);
+  BuildScreenMenu();
 
   // Sizes follow from the display font's cell; the image sits below the panel.
   Marker->resize(Renderer.CellWidth, display::TCursorMarker::kHeight);
@@ -121,6 +133,7 @@ void TConDos::FormCreate(const TOptions& options) {
     FileName = QString::fromStdString(options.Image);
     EnaFloppy->setChecked(true);
   }
+  UpdateFloppyTip();
   if (options.Connect) QTimer::singleShot(0, this, [this] { OpenComClick(); });
 }
 
@@ -269,6 +282,7 @@ void TConDos::SetConnectedControls(bool connected) {
 
 void TConDos::ConnectionChanged(bool connected) {
   SetConnectedControls(connected);
+  UpdateFloppyTip();
   if (connected) setFocus();
 }
 
@@ -313,7 +327,10 @@ void TConDos::FormClose(QCloseEvent* event) {
 
 void TConDos::Timer1Timer() { Session.Tick(); }
 
-void TConDos::SlowTick() { ButtonDel->setVisible(Keyboard.DelButtonWanted()); }
+void TConDos::SlowTick() {
+  ButtonDel->setVisible(Keyboard.DelButtonWanted());
+  UpdateFloppyTip();
+}
 
 void TConDos::LogClick() { Floppy.DiskLog = Log->isChecked() ? 1 : 0; }
 
@@ -400,6 +417,124 @@ void TConDos::FormActivate() {
   Screen.ScreenDirty = 1;
   keyboard::SyncHeldKeysFromSystem(Keyboard);
   keyboard::SyncLocksFromSystem(Keyboard);
+}
+
+}  // namespace app
+
+namespace app {
+
+void TConDos::BuildScreenMenu() {
+  const auto connected = [this] { return Session.Connected(); };
+  ScreenMenu = {
+      {"Copy screen text", [this] { CopyScreenText(); }, {}, {}, false},
+      {"Save screenshot...", [this] { SaveScreenshot(); }, {}, {}, false},
+      {"Save screen text...", [this] { SaveScreenText(); }, {}, {}, false},
+      {"Paste text as keys", [this] { PasteAsKeys(); }, {}, connected, true},
+      {"Full BIOS key codes", [this] { ToggleFullKeys(); }, [this] { return Session.FullKeys(); }, {}, false},
+      {"Change floppy image...", [this] { ChangeFloppyImage(); }, {}, {}, true},
+      {"Write-protect image", [this] { ToggleWriteProtect(); }, [this] { return Session.WriteProtected(); }, {},
+       false},
+  };
+}
+
+QMenu* TConDos::MakeScreenMenu() {
+  auto* menu = new QMenu(this);
+  for (const TMenuEntry& entry : ScreenMenu) {
+    if (entry.SeparatorBefore) menu->addSeparator();
+    QAction* action = menu->addAction(QString::fromStdString(entry.Text));
+    if (entry.Checked) {
+      action->setCheckable(true);
+      action->setChecked(entry.Checked());
+    }
+    if (entry.Enabled) action->setEnabled(entry.Enabled());
+    const auto run = entry.Run;
+    connect(action, &QAction::triggered, this, [run] {
+      if (run) run();
+    });
+  }
+  return menu;
+}
+
+void TConDos::contextMenuEvent(QContextMenuEvent* event) {
+  // On the screen image only; the panel's controls keep their own menus.
+  if (event->pos().y() < PanelHeight) {
+    QWidget::contextMenuEvent(event);
+    return;
+  }
+  QMenu* menu = MakeScreenMenu();
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  menu->popup(event->globalPos());
+  event->accept();
+}
+
+void TConDos::CopyScreenText() {
+  QGuiApplication::clipboard()->setText(QString::fromStdString(display::ScreenText(Screen)));
+}
+
+bool TConDos::SaveFile(const QString& name, const QByteArray& bytes, QString& error) {
+  // Written beside the target and renamed over it: a failure leaves no half file.
+  QSaveFile file(name);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    error = file.errorString();
+    file.cancelWriting();
+    return false;
+  }
+  return true;
+}
+
+void TConDos::SaveScreenshot() {
+  const auto name = RunSaveDialog(QStringLiteral("Save screenshot"), QStringLiteral("PNG images (*.png)"));
+  if (!name) return;
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  QString error;
+  if (!Renderer.Screenshot(Screen).save(&buffer, "PNG")) {
+    ShowMessage(QStringLiteral("The screenshot cannot be saved"), QStringLiteral("PNG encoding failed"));
+  } else if (!SaveFile(*name, png, error)) {
+    ShowMessage(QStringLiteral("The screenshot cannot be saved"), *name + QStringLiteral(": ") + error);
+  }
+}
+
+void TConDos::SaveScreenText() {
+  const auto name = RunSaveDialog(QStringLiteral("Save screen text"), QStringLiteral("Text files (*.txt)"));
+  if (!name) return;
+  const std::string text = display::ScreenText(Screen);
+  QString error;
+  if (!SaveFile(*name, QByteArray(text.data(), static_cast<qsizetype>(text.size())), error)) {
+    ShowMessage(QStringLiteral("The screen text cannot be saved"), *name + QStringLiteral(": ") + error);
+  }
+}
+
+void TConDos::PasteAsKeys() {
+  const QString text = QGuiApplication::clipboard()->text();
+  if (!text.isEmpty()) Session.PasteText(text.toStdString());
+}
+
+void TConDos::ChangeFloppyImage() {
+  const auto chosen = RunOpenDialog();
+  if (!chosen) return;
+  // As the Floppy... dialog does: the image for the next Connect; connected,
+  // it goes into service after the board's current request.
+  FileName = *chosen;
+  EnaFloppy->setChecked(true);
+  Session.ChangeImage(chosen->toStdString());
+  UpdateFloppyTip();
+}
+
+void TConDos::ToggleWriteProtect() {
+  Session.SetWriteProtect(!Session.WriteProtected());
+  UpdateFloppyTip();
+}
+
+void TConDos::ToggleFullKeys() { Session.SetFullKeys(!Session.FullKeys()); }
+
+void TConDos::UpdateFloppyTip() {
+  floppy::TImageStatus status = Floppy.Status();
+  QString tip = QStringLiteral("Enable Remote Floppy\n") + QString::fromStdString(FloppyToolTipLines(status));
+  if (status.Name.empty() && !FileName.isEmpty()) tip += QStringLiteral("\nChosen: ") + FileName;
+  if (Session.WriteProtected()) tip += QStringLiteral("\nWrite protection on");
+  if (EnaFloppy->toolTip() != tip) EnaFloppy->setToolTip(tip);
 }
 
 }  // namespace app

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -16,6 +17,7 @@
 
 #include "app/options.h"
 #include "app/qt_pump.h"
+#include "app/screen_menu.h"
 #include "app/service_loop.h"
 #include "app/session.h"
 #include "comm/comm.h"
@@ -62,6 +64,19 @@ class TConDos : public QWidget, private ISessionView {
   // behind the item, chosen while disconnected; its tool tip shows the choice.
   void ChooseSerialPort(bool com2);
 
+  // The screen image's menu and its commands.
+  void CopyScreenText();
+  void SaveScreenshot();
+  void SaveScreenText();
+  void PasteAsKeys();
+  void ChangeFloppyImage();
+  void ToggleWriteProtect();
+  void ToggleFullKeys();
+  // A menu built from ScreenMenu (the caller owns it).
+  QMenu* MakeScreenMenu();
+  // The Floppy... box's tool tip: its hint and the image in service.
+  void UpdateFloppyTip();
+
   bool Running() const { return Session.Running(); }
   uint16_t OptionBits() const { return Loop.OptionBits; }
   QString ImageFileName() const { return FileName; }
@@ -73,6 +88,11 @@ class TConDos : public QWidget, private ISessionView {
   std::function<void(const QString&, const QString&)> ShowMessage;
   // The port chooser (nothing: cancelled).
   std::function<std::optional<std::string>(bool com2)> RunPortDialog;
+  // The save dialog (title, filter; empty result: cancelled).
+  std::function<std::optional<QString>(const QString&, const QString&)> RunSaveDialog;
+
+  // The entries of the screen image's menu, in order.
+  TMenuTable ScreenMenu;
 
  private:
   std::unique_ptr<TSession> OwnSession;  // before the references below
@@ -115,6 +135,7 @@ class TConDos : public QWidget, private ISessionView {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -130,6 +151,9 @@ class TConDos : public QWidget, private ISessionView {
   TConDos(std::unique_ptr<TSession> own, TSession* session, const TOptions& options, QWidget* parent);
 
   void BuildPanel(const TOptions& options);
+  void BuildScreenMenu();
+  // Writes `bytes` to `name` whole or not at all; false (with the reason) on failure.
+  bool SaveFile(const QString& name, const QByteArray& bytes, QString& error);
   void PlaceStatusLabels();
   void SetConnectedControls(bool connected);
   void DrawScreen(bool screenDirty);

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/signal_pipe.h"
 #include "app/terminal_mode.h"
@@ -107,7 +108,14 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Remote Nerova"));
 
+  // With --terminal on the same terminal, standard error would write into the
+  // board's screen: the image messages wait until the terminal is put back
+  // (the status line shows the image meanwhile).
+  std::vector<std::string> heldMessages;
   TSession session(options);
+  if (options.Terminal && ::isatty(STDERR_FILENO) != 0) {
+    session.ImageMessageOut = [&heldMessages](const std::string& line) { heldMessages.push_back(line); };
+  }
   TFailureView failure;
   session.AddView(&failure);
   TExtraFrontEnds extras;
@@ -166,6 +174,8 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
 
   if (terminal) terminal->Stop();
   mode.Leave();
+  for (const std::string& line : heldMessages) std::fprintf(stderr, "consolew: %s\n", line.c_str());
+  heldMessages.clear();
   extras.Finish();
   session.RemoveView(&failure);
   if (status == 1 && !failure.Message.empty()) std::fprintf(stderr, "consolew: %s\n", failure.Message.c_str());

@@ -32,7 +32,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 8> kFlagOptions = {{
+constexpr std::array<TFlagOption, 10> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -41,6 +41,8 @@ constexpr std::array<TFlagOption, 8> kFlagOptions = {{
     {"--no-keyboard", &TOptions::NoKeyboard, true},
     {"--no-video", &TOptions::NoVideo, true},
     {"--no-reconnect", &TOptions::NoReconnect, true},
+    {"--read-only", &TOptions::ReadOnly, true},
+    {"--full-keys", &TOptions::FullKeys, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -97,6 +99,9 @@ std::string Usage() {
          "  --connect       press Connect once the window is shown\n"
          "  --no-keyboard / --no-video  leave the service unticked\n"
          "  --no-reconnect  a port lost while connected is not reopened by itself\n"
+         "  --read-only     write-protect the floppy image (writes answer \"write protected\")\n"
+         "  --full-keys     the PC BIOS's codes for Alt+letters and digits, Ctrl+arrows,\n"
+         "                  Ctrl+Home/End/PgUp/PgDn, Ctrl+PrtSc and Shift+Tab\n"
          "  --terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n"
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"

@@ -18,6 +18,8 @@ struct TOptions {
   bool NoKeyboard = false;    // leave "Keyboard" unticked
   bool NoVideo = false;       // leave "Video" unticked
   bool NoReconnect = false;   // a lost port is not waited for (Disconnect, then Connect)
+  bool ReadOnly = false;      // serve floppy images write-protected
+  bool FullKeys = false;      // the PC BIOS's codes for Alt+letters, Ctrl+cursor keys, ...
   bool Terminal = false;      // no window: the board's screen in this terminal
   bool Headless = false;      // no window and no terminal screen
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal

@@ -38,6 +38,7 @@ void TServiceLoop::Turn() {
     Link.pump().WaitForEvents();
   }
   if (Link.AbortRequested != 0) return;
+  if (BetweenRequests) BetweenRequests();
   if (!Link.RxHasData()) return;
 
   Link.Watchdog = wire::TLink::kWatchdogTicks;

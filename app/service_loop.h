@@ -40,6 +40,10 @@ class TServiceLoop {
   void HandshakeService();
 
   uint16_t OptionBits = 0;
+  // Runs at the top of every turn, between two requests: what the user asked
+  // for meanwhile (another floppy image) takes effect here, never in the
+  // middle of a request.
+  THandler BetweenRequests;
 
  private:
   void Turn();

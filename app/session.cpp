@@ -52,8 +52,22 @@ TSession::TSession(const TOptions& options) : Options(options) {
   ReconnectTimer.setSingleShot(true);
   QObject::connect(&ReconnectTimer, &QTimer::timeout, [this] { TryReopen(); });
 
-  Loop.SetHandler(kServiceKeyboard, [this] { keyboard::KeyboardService(Link, Keyboard); });
+  Loop.SetHandler(kServiceKeyboard, [this] {
+    keyboard::KeyboardService(Link, Keyboard);
+    Paster.Feed(Keyboard);  // the board has read: room for the next pasted keys
+  });
   Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
+  // A change of image or of its protection waits for the end of the request in progress.
+  Loop.BetweenRequests = [this] { Floppy.ApplyPending(); };
+
+  // The board's handshake clears its screen a moment after an image message:
+  // the user reads them on standard error too.
+  ImageMessageOut = [](const std::string& line) { std::fprintf(stderr, "consolew: %s\n", line.c_str()); };
+  Floppy.OnImageMessage = [this](const std::string& line) {
+    if (ImageMessageOut) ImageMessageOut(line);
+  };
+  Floppy.WriteProtect = options.ReadOnly;
+  Keyboard.FullKeys = options.FullKeys;
 
   Screen.VideoMode = 3;
   Screen.ClearScreen();
@@ -138,7 +152,7 @@ void TSession::Connect(const TConnectChoice& choice) {
   if (choice.Floppy) {
     bits |= kOptionFloppy;
     if (!choice.ImageFile.empty()) {
-      Floppy.OpenImage(choice.ImageFile, false);
+      Floppy.OpenImage(choice.ImageFile, Floppy.WriteProtect);
       Floppy.AllocTrackBuffer();
     }
   }
@@ -190,8 +204,10 @@ void TSession::Disconnect() {
   } catch (const std::exception& e) {
     for (ISessionView* v : std::vector(Views)) v->Failure("Error Closing COM", e.what());
   }
+  Floppy.DropPending();
   Floppy.CloseImage();
   Floppy.FreeTrackBuffer();
+  Paster.Clear();
   IsConnected = false;
   for (ISessionView* v : std::vector(Views)) v->ConnectionChanged(false);
 }
@@ -266,10 +282,29 @@ void TSession::EndCtrlAltDel() {
   Keyboard.PrintKBDState();
 }
 
+void TSession::ChangeImage(const std::string& path) {
+  Choice.ImageFile = path;
+  Choice.Floppy = true;
+  if (LoopRunning && IsConnected) Floppy.RequestImage(path);
+}
+
+void TSession::SetWriteProtect(bool on) { Floppy.RequestWriteProtect(on); }
+
+bool TSession::WriteProtected() const {
+  if (Floppy.PendingProtect) return *Floppy.PendingProtect;
+  return Floppy.HasImage() ? Floppy.ReadOnly : Floppy.WriteProtect;
+}
+
+void TSession::PasteText(const std::string& text) {
+  Paster.Paste(text);
+  Paster.Feed(Keyboard);
+}
+
 void TSession::Tick() {
   InTick = true;
   if (TickHook) TickHook();
   Link.TimerTick();
+  Paster.Feed(Keyboard);
   const bool dirty = Screen.ScreenDirty != 0;
   Screen.ScreenDirty = 0;
   for (ISessionView* v : std::vector(Views)) v->Refresh(dirty);

@@ -22,6 +22,7 @@
 #include "comm/comm.h"
 #include "display/screen.h"
 #include "floppy/floppy_image.h"
+#include "keyboard/key_paster.h"
 #include "keyboard/keyboard.h"
 #include "link/link.h"
 
@@ -104,6 +105,22 @@ class TSession : private IStatusSink {
   // A key typed after it: Ctrl and Alt are no longer held.
   void EndCtrlAltDel();
 
+  // Another floppy image. Connected: the image in service is closed after
+  // its current request and `path` served from the next one (the old one
+  // stays when `path` cannot be served). Always: the image for the next Connect.
+  void ChangeImage(const std::string& path);
+  // Write protection of the floppy image (--read-only), applied between two requests.
+  void SetWriteProtect(bool on);
+  // Whether the image is (or, once asked for, will be) served write-protected.
+  bool WriteProtected() const;
+  // Types UTF-8 text into the board as keys, as fast as the key queue takes them.
+  void PasteText(const std::string& text);
+  // Keys the queue had to refuse, since the start.
+  uint64_t DroppedKeys() const { return Keyboard.DroppedKeys; }
+  // The board's codes for Alt+letters, Ctrl+cursor keys and the like (--full-keys).
+  void SetFullKeys(bool on) { Keyboard.FullKeys = on; }
+  bool FullKeys() const { return Keyboard.FullKeys; }
+
   // The service loop runs (or Connect is still opening the port).
   bool Running() const { return LoopRunning || Opening; }
   bool Connected() const { return IsConnected; }
@@ -117,9 +134,14 @@ class TSession : private IStatusSink {
   // the next Connect.
   std::string DeviceFor(bool com2) const { return com2 ? Options.Com2 : Options.Com1; }
   void SetDevice(bool com2, const std::string& device);
+  // What the last Connect used, with any image chosen since.
+  const TConnectChoice& NextChoice() const { return Choice; }
 
   // Runs at the start of every tick (tests land events inside a redraw with it).
   std::function<void()> TickHook;
+  // Where the floppy's messages go besides the board's screen (by default
+  // standard error, a line each).
+  std::function<void(const std::string&)> ImageMessageOut;
 
   // The core, owned for the whole run.
   TQtMessagePump Pump;
@@ -132,6 +154,7 @@ class TSession : private IStatusSink {
   keyboard::TKeyboard Keyboard;
   floppy::TFloppy Floppy{Screen};
   TServiceLoop Loop{Link, Screen, *this};
+  keyboard::TKeyPaster Paster;
   QTimer Timer1;
   uint32_t TickDivider = 0;
 

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "app/floppy_status.h"
 #include "keyboard/keyboard.h"
 
 namespace app {
@@ -16,7 +17,8 @@ namespace {
 
 constexpr int kNoteTicks = 50;  // a help line stands 5 s
 constexpr const char* kHelp =
-    "Ctrl-] then: q quit  r refresh  d Ctrl+Alt+Del  ] send Ctrl-]  l redraw  ? help";
+    "Ctrl-] then: q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  ?";
+constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
 
 bool IsCount(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
@@ -160,10 +162,13 @@ void TTerminalView::Draw() {
 }
 
 std::string TTerminalView::StatusLine() const {
+  if (Prompting) return kPrompt + PromptText + "_";
   if (NoteTicks > 0) return NoteText;
   std::string line = " " + Session.PortName() + " " + Session.PortDevice() + " | ";
   line += !Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected";
   line += " | " + std::to_string(Session.Link.Rx.RxCount) + " bytes";
+  const std::string floppy = FloppyStatusWord(Session.Floppy.Status());
+  if (!floppy.empty()) line += " | " + floppy;
   if (!LastWord.empty()) line += " | " + LastWord;
   const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
   if (!shift.empty()) line += " | " + shift;
@@ -215,8 +220,46 @@ void TTerminalView::ReadInput() {
 }
 
 void TTerminalView::Typed(const uint8_t* data, size_t size, uint64_t nowMs) {
+  if (Prompting) {
+    // Keys typed into the prompt are not for the board.
+    const size_t taken = PromptInput(data, size);
+    data += taken;
+    size -= taken;
+    Draw();
+  }
   for (const auto& input : Decoder.Feed(data, size, nowMs)) Handle(input);
   ArmEscapeTimer();
+}
+
+size_t TTerminalView::PromptInput(const uint8_t* data, size_t size) {
+  constexpr uint8_t kEsc = 0x1B, kCtrlU = 0x15, kBackspace = 0x08, kDel = 0x7F;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t b = data[i];
+    if (b == '\r' || b == '\n') {
+      Prompting = false;
+      if (!PromptText.empty()) {
+        Session.ChangeImage(PromptText);
+        Note("floppy image: " + PromptText, 20);
+      }
+      return i + 1;
+    }
+    if (b == kEsc) {
+      // Esc, or the start of a key's sequence (an arrow...): the prompt ends
+      // and the rest of what came with it is dropped.
+      Prompting = false;
+      return size;
+    }
+    if (b == kBackspace || b == kDel) {
+      // One character back, a UTF-8 one whole.
+      while (!PromptText.empty() && (static_cast<uint8_t>(PromptText.back()) & 0xC0) == 0x80) PromptText.pop_back();
+      if (!PromptText.empty()) PromptText.pop_back();
+    } else if (b == kCtrlU) {
+      PromptText.clear();
+    } else if (b >= 0x20) {
+      PromptText += static_cast<char>(b);
+    }
+  }
+  return size;
 }
 
 void TTerminalView::ArmEscapeTimer() {
@@ -260,6 +303,11 @@ void TTerminalView::Command(char command) {
     case 'l':
     case 'L':
       Redraw();
+      break;
+    case 'f':
+    case 'F':
+      Prompting = true;
+      PromptText = Session.Floppy.Status().Name;
       break;
     default:
       Note(kHelp, kNoteTicks);

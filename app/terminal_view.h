@@ -101,6 +101,9 @@ class TTerminalView : public ISessionView {
   void Draw();
   void Show(const std::string& bytes);
   void Note(const std::string& text, int ticks);
+  // Ctrl-] f: the path of another floppy image is typed on the status line.
+  // Returns how many of the bytes the prompt took (up to its Enter or Esc).
+  size_t PromptInput(const uint8_t* data, size_t size);
 
   TSession& Session;
   TConfig Config;
@@ -112,6 +115,8 @@ class TTerminalView : public ISessionView {
   std::string LastWord;
   std::string NoteText;  // a help or command line, shown on the status line for a while
   int NoteTicks = 0;
+  bool Prompting = false;
+  std::string PromptText;
   bool Started = false;
   bool RedrawOnInput = false;
 };

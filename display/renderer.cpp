@@ -76,4 +76,20 @@ void TScreenRenderer::DrawCell(int col, int row, TScreenCell cell) {
   }
 }
 
+QImage TScreenRenderer::Screenshot(const TScreen& screen) {
+  DrawChanged(screen);
+  QImage image = ScreenBitmap.copy();
+  const int col = screen.CursorCol;
+  const int row = screen.CursorRow;
+  if (col >= 0 && col < TScreen::kCols && row >= 0 && row < TScreen::kRows) {
+    // The marker: a white bar over the bottom two pixel rows of the cell.
+    constexpr int kMarkerHeight = 2;
+    for (int y = (row + 1) * CellHeight - kMarkerHeight; y < (row + 1) * CellHeight; ++y) {
+      auto* line = reinterpret_cast<QRgb*>(image.scanLine(y)) + col * CellWidth;
+      for (int x = 0; x < CellWidth; ++x) line[x] = qRgb(255, 255, 255);
+    }
+  }
+  return image;
+}
+
 }  // namespace display

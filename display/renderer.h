@@ -26,6 +26,9 @@ class TScreenRenderer {
   int DrawChanged(const TScreen& screen, const std::function<void()>& afterRow = {});
   // Forgets what was drawn, so that the next pass draws every cell.
   void InvalidateAll();
+  // The screen image at 1:1 as it stands now, with the cursor marker under the
+  // cursor's cell (when the cursor is on the page).
+  QImage Screenshot(const TScreen& screen);
 
   int CellWidth = 0;
   int CellHeight = 0;

@@ -122,6 +122,13 @@ void TDiskService::DiskFunction(uint8_t* buffer) {
     SetStatus(kStatusOk);
     return;
   }
+  if (function == kFnDiskChange && Floppy.DiskChanged) {
+    // Another diskette went in since the board last asked: said once, as the
+    // change line of a real drive does.
+    Floppy.DiskChanged = false;
+    SetStatus(kStatusDiskChanged);  // AL kept
+    return;
+  }
   for (const auto& answer : kFixedAnswers) {
     if (answer.Function != function) continue;
     reply.AX = WithHi(reply.AX, answer.AH);

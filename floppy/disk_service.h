@@ -17,6 +17,7 @@ inline constexpr uint8_t kStatusOk = 0x00;
 inline constexpr uint8_t kStatusBadCommand = 0x01;
 inline constexpr uint8_t kStatusWriteProtected = 0x03;
 inline constexpr uint8_t kStatusSectorNotFound = 0x04;
+inline constexpr uint8_t kStatusDiskChanged = 0x06;
 inline constexpr uint8_t kStatusCrcError = 0x10;
 inline constexpr uint8_t kStatusControllerFailure = 0x20;
 

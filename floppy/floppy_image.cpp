@@ -25,6 +25,21 @@ void TFloppy::Print(const char* format, ...) {
     text.resize(static_cast<size_t>(n));
   }
   va_end(args);
+  Emit(text, {});
+}
+
+void TFloppy::Note(const std::string& line, bool trouble) {
+  LastMessage = line;
+  Trouble = trouble;
+  if (OnImageMessage) OnImageMessage(line);
+}
+
+void TFloppy::Emit(const std::string& text, const std::string& reason) {
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  while (!line.empty() && (line.front() == '\n' || line.front() == '\r')) line.erase(0, 1);
+  if (!reason.empty()) line += ": " + reason;
+  if (!line.empty()) Note(line, true);
   if (Sink) {
     Sink(text);
     return;
@@ -38,9 +53,10 @@ void TFloppy::Print(const char* format, ...) {
 
 bool TFloppy::OpenImage(const std::string& name, bool readOnly) {
   CloseImage();
+  DiskChanged = false;
   const TOpenOutcome outcome = ImageFile.Open(name, readOnly, OpenFunction);
   if (outcome == TOpenOutcome::ooFailed) {
-    Print("Can not open image file %s\r\n", name.c_str());
+    Emit("Can not open image file " + name + "\r\n", ImageErrorText(ImageFile.LastError));
     return false;
   }
   ReadOnly = ImageFile.ReadOnly();
@@ -50,9 +66,82 @@ bool TFloppy::OpenImage(const std::string& name, bool readOnly) {
   if (!IdentifyImage()) {
     // Not identified: served with the geometry in force. The refusal of a
     // sector size other than 512 has already closed the image.
-    if (HasImage()) Print("Can't Identify image\r\n");
-    return HasImage();
+    if (!HasImage()) return false;
+    Print("Can't Identify image\r\n");
+  } else {
+    Trouble = false;
+    LastMessage = ("FAT image, " + std::to_string(BytesPerSector) + "-byte sectors, " +
+         std::to_string(SectorsPerTrack) + " sectors per track, " + std::to_string(HeadCount) +
+                   " heads");
   }
+  WarnIfNotTheDrive();
+  return true;
+}
+
+void TFloppy::WarnIfNotTheDrive() {
+  // The board is told of a 1.44 MB drive whatever the image: with any other
+  // size or geometry it reads other sectors than it means.
+  const int64_t size = ImageFile.Size();
+  if (size == kDriveBytes && SectorsPerTrack == kDriveSectorsPerTrack && HeadCount == kDriveHeads) {
+    return;
+  }
+  Print("Warning: not a 1.44 MB diskette (bytes %lld, sectors per track %lu, heads %lu)\r\n",
+        static_cast<long long>(size), static_cast<unsigned long>(SectorsPerTrack),
+        static_cast<unsigned long>(HeadCount));
+}
+
+bool TFloppy::ChangeImage(const std::string& name, bool readOnly) {
+  // The same file again: its lock is ours already, so let it go first.
+  if (HasImage() && ImageFile.IsSameFile(name)) CloseImage();
+  TImageFile old;
+  old.Swap(ImageFile);
+  const bool oldReadOnly = ReadOnly;
+  const bool oldChanged = DiskChanged;
+  if (!OpenImage(name, readOnly)) {
+    ImageFile.Swap(old);
+    ReadOnly = oldReadOnly;
+    DiskChanged = oldChanged;  // an earlier change the board has not asked about yet still stands
+    if (HasImage()) Print("Still serving %s\r\n", ImageFile.Name().c_str());
+    return false;
+  }
+  old.Close();
+  AllocTrackBuffer();
+  DiskChanged = true;
+  return true;
+}
+
+void TFloppy::RequestWriteProtect(bool on) {
+  WriteProtect = on;
+  if (HasImage()) PendingProtect = on;
+}
+
+void TFloppy::ApplyPending() {
+  if (PendingProtect) {
+    const bool on = *PendingProtect;
+    PendingProtect.reset();
+    if (!SetWriteProtect(on)) WriteProtect = ReadOnly;
+  }
+  if (PendingImage) {
+    const std::string name = *PendingImage;
+    PendingImage.reset();
+    ChangeImage(name, WriteProtect);
+  }
+}
+
+void TFloppy::DropPending() {
+  PendingImage.reset();
+  PendingProtect.reset();
+}
+
+bool TFloppy::SetWriteProtect(bool on) {
+  if (!HasImage()) return true;
+  const bool done = ImageFile.SetWriteProtect(on, OpenFunction);
+  ReadOnly = ImageFile.ReadOnly();
+  if (!done) {
+    Note(ImageFile.Name() + " stays write-protected: " + ImageErrorText(ImageFile.LastError), true);
+    return false;
+  }
+  Note(ImageFile.Name() + (ReadOnly ? " is write-protected" : " is writable"), false);
   return true;
 }
 

@@ -1,10 +1,13 @@
 #include "floppy/image_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <utility>
 
 namespace floppy {
 
@@ -14,7 +17,24 @@ int SystemOpen(const char* path, int flags) { return ::open(path, flags); }
 
 constexpr int kRetryReadOnlyErrors[] = {EACCES, EROFS, EPERM};
 
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+// Takes the lock without waiting. False only when another program holds a
+// conflicting one; a file system without flock serves the file unlocked.
+bool Lock(int fd, int operation) {
+  while (::flock(fd, operation | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    return errno != EWOULDBLOCK;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string ImageErrorText(int error) {
+  if (error == EWOULDBLOCK) return "in use: another program holds a lock on it";
+  return std::strerror(error);
+}
 
 bool ShouldRetryReadOnly(int error) {
   for (int e : kRetryReadOnlyErrors) {
@@ -28,7 +48,7 @@ TOpenOutcome TImageFile::Open(const std::string& name, bool readOnly,
   Close();
   const TOpenFunction& doOpen = openFunction ? openFunction : TOpenFunction(SystemOpen);
   // O_NONBLOCK: a FIFO or a device must not hang the open; it is refused below.
-  const int common = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  const int common = kOpenFlags;
   bool readOnlyNow = readOnly;
   int fd = doOpen(name.c_str(), common | (readOnly ? O_RDONLY : O_RDWR));
   if (fd < 0 && !readOnly && ShouldRetryReadOnly(errno)) {
@@ -45,10 +65,19 @@ TOpenOutcome TImageFile::Open(const std::string& name, bool readOnly,
     ::close(fd);
     return TOpenOutcome::ooFailed;
   }
+  // A second console, or any program that locks the file, must not write
+  // under the board's feet; nor may this console while another one serves it.
+  if (!Lock(fd, readOnlyNow ? LOCK_SH : LOCK_EX)) {
+    LastError = EWOULDBLOCK;
+    ::close(fd);
+    return TOpenOutcome::ooFailed;
+  }
   const int fl = ::fcntl(fd, F_GETFL);
   if (fl >= 0) (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   Fd = fd;
   IsReadOnly = readOnlyNow;
+  Writable = !readOnlyNow;
+  FileName = name;
   return readOnlyNow && !readOnly ? TOpenOutcome::ooOpenedReadOnly : TOpenOutcome::ooOpened;
 }
 
@@ -108,10 +137,81 @@ int64_t TImageFile::Size() const {
 
 void TImageFile::Close() {
   if (Fd < 0) return;
-  if (!IsReadOnly) (void)::fsync(Fd);
-  ::close(Fd);
+  if (Writable) (void)::fsync(Fd);
+  ::close(Fd);  // releases the lock
   Fd = -1;
   IsReadOnly = false;
+  Writable = false;
+  FileName.clear();
+}
+
+bool TImageFile::SetWriteProtect(bool on, const TOpenFunction& openFunction) {
+  if (Fd < 0) {
+    LastError = EBADF;
+    return false;
+  }
+  if (on) {
+    IsReadOnly = true;
+    (void)Lock(Fd, LOCK_SH);  // a downgrade: nobody can hold a conflicting lock
+    return true;
+  }
+  if (!IsReadOnly) return true;
+  // Converting a lock may drop the old one first: take the shared one back on failure.
+  if (!Lock(Fd, LOCK_EX)) {
+    (void)Lock(Fd, LOCK_SH);
+    LastError = EWOULDBLOCK;
+    return false;
+  }
+  if (Writable) {
+    IsReadOnly = false;
+    return true;
+  }
+  // Opened read-only: open the same file again for update.
+  const TOpenFunction& doOpen = openFunction ? openFunction : TOpenFunction(SystemOpen);
+  const int fd = doOpen(FileName.c_str(), kOpenFlags | O_RDWR);
+  if (fd < 0) {
+    LastError = errno;
+    (void)Lock(Fd, LOCK_SH);
+    return false;
+  }
+  struct stat now {};
+  struct stat was {};
+  if (::fstat(fd, &now) != 0 || ::fstat(Fd, &was) != 0 || now.st_dev != was.st_dev ||
+      now.st_ino != was.st_ino) {
+    // The name now leads to another file: not the image in service.
+    LastError = ESTALE;
+    ::close(fd);
+    (void)Lock(Fd, LOCK_SH);
+    return false;
+  }
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  ::close(Fd);
+  Fd = fd;
+  Writable = true;
+  if (!Lock(Fd, LOCK_EX)) {
+    // Another program took the file in the moment between: stay protected.
+    (void)Lock(Fd, LOCK_SH);
+    LastError = EWOULDBLOCK;
+    return false;
+  }
+  IsReadOnly = false;
+  return true;
+}
+
+bool TImageFile::IsSameFile(const std::string& name) const {
+  struct stat open {};
+  struct stat named {};
+  if (Fd < 0 || ::fstat(Fd, &open) != 0 || ::stat(name.c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+void TImageFile::Swap(TImageFile& other) noexcept {
+  std::swap(Fd, other.Fd);
+  std::swap(IsReadOnly, other.IsReadOnly);
+  std::swap(Writable, other.Writable);
+  std::swap(FileName, other.FileName);
+  std::swap(LastError, other.LastError);
 }
 
 }  // namespace floppy

@@ -1,5 +1,7 @@
 #include "keyboard/keyboard.h"
 
+#include "keyboard/full_keys.h"
+
 namespace keyboard {
 
 namespace {
@@ -92,7 +94,10 @@ void TKeyboard::KeyDown(uint32_t wParam, uint32_t lParam) {
     PrintKBDState();
     return;
   }
-  PushKey(TranslateKey(row, static_cast<uint8_t>(wParam & 0xFF), ShiftFlags));
+  const auto vk = static_cast<uint8_t>(wParam & 0xFF);
+  uint16_t code = TranslateKey(row, vk, ShiftFlags);
+  if (FullKeys) code = FullBiosKeyCode(ScanCodeOf(lParam), vk, ShiftFlags).value_or(code);
+  PushKey(code);
 }
 
 void TKeyboard::KeyUp(uint32_t /*wParam*/, uint32_t lParam) {
@@ -108,7 +113,10 @@ bool TKeyboard::PushKey(uint16_t code) {
   const uint8_t next = Next(Slot(KeyWriteIndex));
   // One slot always stays free: with write one behind read the ring is full,
   // and a further code would make it look empty. Drop it, as a PC BIOS does.
-  if (next == Slot(KeyReadIndex)) return false;
+  if (next == Slot(KeyReadIndex)) {
+    ++DroppedKeys;
+    return false;
+  }
   KeyQueue[Slot(KeyWriteIndex)] = code;
   KeyWriteIndex = next;
   return true;

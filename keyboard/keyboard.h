@@ -53,7 +53,8 @@ class TKeyboard {
   void KeyDown(uint32_t wParam, uint32_t lParam);
   void KeyUp(uint32_t wParam, uint32_t lParam);
 
-  // Appends a code; a code arriving while 15 are unread is dropped (false).
+  // Appends a code; a code arriving while 15 are unread is dropped (false)
+  // and counted in DroppedKeys.
   bool PushKey(uint16_t code);
   bool QueueEmpty() const;
   // Number of unread codes (0..15).
@@ -94,6 +95,11 @@ class TKeyboard {
   uint8_t KeyReadIndex = 0;
   // Set (by the timer) while the Refresh Screen button is down; cleared when reported.
   bool RefreshRequest = false;
+  // Codes refused because the queue was full, since the start.
+  uint64_t DroppedKeys = 0;
+  // The codes a PC BIOS gives for Alt+letters, Ctrl+cursor keys and the like
+  // instead of the key table's plain keys (--full-keys).
+  bool FullKeys = false;
 };
 
 }  // namespace keyboard

@@ -358,6 +358,13 @@ void TTerminalKeyDecoder::Expire(std::vector<TTerminalInput>& out) {
 
 TTerminalInput CtrlBracketKey() { return Keys(StrokeOf(kCtrlBracket)); }
 
+TTerminalInput TypedKeysOf(uint8_t byte) {
+  if (byte >= 0x80) return {};
+  const TStroke stroke = StrokeOf(byte);
+  if (stroke.Scan == 0) return {};
+  return Keys(stroke);
+}
+
 void ApplyTerminalInput(TKeyboard& keyboard, const TTerminalInput& input) {
   if (input.Kind != TTerminalInput::TKind::Keys) return;
   for (const auto& msg : input.Messages) {

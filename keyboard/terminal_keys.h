@@ -69,6 +69,10 @@ class TTerminalKeyDecoder {
 // when its command asks for the key itself.
 TTerminalInput CtrlBracketKey();
 
+// The messages of the key (with Shift or Ctrl held around it) that types an
+// ASCII byte, as a terminal sends it; no messages for a byte without a key.
+TTerminalInput TypedKeysOf(uint8_t byte);
+
 // Hands a decoded key input to the keyboard core (AppMessage for each message);
 // a command is not for the board and is ignored.
 void ApplyTerminalInput(TKeyboard& keyboard, const TTerminalInput& input);

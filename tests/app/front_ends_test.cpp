@@ -82,6 +82,38 @@ TEST_F(TerminalViewTest, StatusLineShowsPortStateCountWordsAndShiftState) {
   EXPECT_EQ(View->StatusLine(), " COM1 /dev/ttyS0 | disconnected | 4321 bytes | Ping! | NUML CTRL | Ctrl-] ? help");
 }
 
+// Ctrl-] f: the path is typed on the status line and never reaches the board.
+TEST_F(TerminalViewTest, FloppyPromptTakesAPathAndKeepsItsKeysFromTheBoard) {
+  Type("\x1d" "f");
+  EXPECT_EQ(View->StatusLine(), " Floppy image (Enter: change, Esc: cancel): _");
+  Type("/tmp/d\xC3\xA9x.imx");
+  Type("\x7f" "g");  // Backspace
+  EXPECT_EQ(View->StatusLine(), " Floppy image (Enter: change, Esc: cancel): /tmp/d\xC3\xA9x.img_");
+  Type("\r");
+  EXPECT_EQ(Session.NextChoice().ImageFile, "/tmp/d\xC3\xA9x.img");
+  EXPECT_TRUE(Session.NextChoice().Floppy);
+  EXPECT_EQ(View->StatusLine(), " floppy image: /tmp/d\xC3\xA9x.img");
+
+  // Esc, here as the start of an arrow key's sequence, cancels; Ctrl-U clears.
+  Type("\x1d" "f");
+  EXPECT_EQ(View->StatusLine(), " Floppy image (Enter: change, Esc: cancel): _");  // nothing in service yet
+  Type("abc\x15zz\x1b[A");
+  EXPECT_EQ(Session.NextChoice().ImageFile, "/tmp/d\xC3\xA9x.img");
+  EXPECT_TRUE(Queue().empty());
+  Type("q");  // typing goes to the board again
+  EXPECT_EQ(Queue(), std::vector<uint16_t>{0x1071});
+}
+
+TEST_F(TerminalViewTest, StatusLineTellsWhyThereIsNoImage) {
+  std::vector<std::string> errors;
+  Session.ImageMessageOut = [&](const std::string& line) { errors.push_back(line); };
+  Session.Floppy.OpenImage("/no/such/dir/disk.img", false);
+  EXPECT_EQ(errors, std::vector<std::string>{"Can not open image file /no/such/dir/disk.img: No such file or directory"});
+  EXPECT_EQ(View->StatusLine(),
+            " COM1 /dev/ttyS0 | disconnected | 0 bytes | A: none (Can not open image file "
+            "/no/such/dir/disk.img: No such file or directory) | Ctrl-] ? help");
+}
+
 TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {
   char path[] = "/tmp/consolew-log-XXXXXX";
   const int fd = ::mkstemp(path);

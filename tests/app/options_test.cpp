@@ -113,7 +113,13 @@ INSTANTIATE_TEST_SUITE_P(
                   "onoff"},
         TGoodCase{{"--no-video"},
                   [](const app::TOptions& o) { return Flag(o.NoKeyboard) + Flag(o.NoVideo); },
-                  "offon"}),
+                  "offon"},
+        TGoodCase{{}, [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); },
+                  "offoff"},
+        TGoodCase{{"--read-only"},
+                  [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); }, "onoff"},
+        TGoodCase{{"--full-keys"},
+                  [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); }, "offon"}),
     testsupport::TIndexName());
 
 TEST(Options, VersionPrintsTheProgramAndItsVersionAndExitsZero) {

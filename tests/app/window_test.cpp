@@ -5,18 +5,23 @@
 #include <map>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTcpServer>
 #include <QTimer>
 #include <chrono>
+#include <atomic>
 #include <thread>
 
 #include "app/consolew.h"
 #include "app/port_dialog.h"
 #include "tests/app/pty_board.h"
+#include "tests/floppy/floppy_fixture.h"
 #include "tests/support/fake_board.h"
 
 namespace {
@@ -54,6 +59,23 @@ class WindowTest : public ::testing::Test {
   }
 
   QImage Shot() { return Window->grab().toImage(); }
+
+  // Ticks are driven by the test alone: the session's own 100 ms timer would
+  // otherwise add ticks whenever a slow redraw processes events.
+  void TicksByHand() { Window->Timer1.stop(); }
+
+  // Runs the screen menu's entry with this text, as a click on it would.
+  void RunMenuEntry(const QString& text) {
+    std::unique_ptr<QMenu> menu(Window->MakeScreenMenu());
+    for (QAction* action : menu->actions()) {
+      if (action->text() == text) {
+        ASSERT_TRUE(action->isEnabled()) << text.toStdString();
+        action->trigger();
+        return;
+      }
+    }
+    FAIL() << "no entry " << text.toStdString();
+  }
 
   std::unique_ptr<app::TConDos> Window;
   std::vector<QString> Messages;
@@ -140,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(All, WindowOptionBits,
 
 TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   Window->Link.Rx.RxCount = 1234;
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_EQ(Window->Label2->text(), "0");
@@ -150,7 +172,7 @@ TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
 
 TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   Window->Link.Watchdog = 2;
   Window->Timer1Timer();
   Window->Timer1Timer();
@@ -160,7 +182,7 @@ TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
 
 TEST_F(WindowTest, DelButtonShowsWhileCtrlAndAltAreHeld) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   Window->Keyboard.ShiftFlags = 0x0C;
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->ButtonDel->isHidden());
@@ -178,7 +200,7 @@ TEST_F(WindowTest, DelButtonQueuesDel) {
 
 TEST_F(WindowTest, RefreshButtonSetsTheRefreshRequestEveryFifthTick) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   Window->Rscr->setChecked(true);
   for (int i = 0; i < 4; ++i) Window->Timer1Timer();
   EXPECT_FALSE(Window->Keyboard.RefreshRequest);
@@ -370,7 +392,7 @@ TEST_F(WindowTest, ControlsStandAtTheLayoutsPlacesAndCaptionsFit) {
 
 TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   Window->Link.Rx.RxCount = 12345;
   Window->Keyboard.ShiftFlags = 0x7F;  // every word of the state text, ALT last
   Window->Keyboard.PrintKBDState();
@@ -388,7 +410,7 @@ TEST_F(WindowTest, StatusLabelIsRightJustifiedAndTheShiftStateNeverCoversIt) {
 
 TEST_F(WindowTest, MarkerKeepsTheLayoutsPlaceUntilItsFirstPlacement) {
   MakeWindow();
-  Window->Timer1.stop();  // the ticks are driven by hand
+  TicksByHand();
   for (int i = 0; i < 5; ++i) Window->Timer1Timer();  // drawn, then idle ticks: no placement yet
   EXPECT_EQ(Window->Marker->geometry(), QRect(336, 96, 10, 2));
 }
@@ -414,7 +436,7 @@ TEST_F(WindowTest, FloppyDialogOffersTheImageFilter) {
   app::TConDos window{app::TOptions{}};
   const auto chosen = window.RunOpenDialog();
   EXPECT_FALSE(chosen.has_value());
-  EXPECT_EQ(filters, QStringList{"*.img;*.ima"});
+  EXPECT_EQ(filters, (QStringList{"*.img;*.ima", "All files (*)"}));
 }
 
 // A Connect click that arrives while the tick redraws the screen is handled
@@ -472,6 +494,237 @@ TEST_F(WindowTest, ConnectClickedDuringARedrawLeavesTheTimerRunning) {
   EXPECT_GT(ticksInLoop, 30);
   EXPECT_EQ(answer, Cat({{0x55}, ReplyBytes(0, 0x1234, 0x5678, 3, 0x0042, 0)}));
   EXPECT_EQ(Window->Label2->text(), "19");  // 5 + 13 + 1 bytes from the board
+}
+
+// The screen image's menu: opened by the right mouse button on the image (not
+// on the panel), with the console's commands in this order.
+TEST_F(WindowTest, RightClickOnTheImageOpensTheScreenMenu) {
+  MakeWindow();
+  Window->show();
+  const auto rightClick = [&](QPoint at) {
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, Window->mapToGlobal(at));
+    QApplication::sendEvent(Window.get(), &event);
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  };
+  EXPECT_EQ(rightClick(QPoint(600, 20)), nullptr);  // the panel
+  QMenu* menu = rightClick(QPoint(400, 200));
+  ASSERT_NE(menu, nullptr);
+  QStringList texts;
+  for (QAction* action : menu->actions()) {
+    if (!action->isSeparator()) texts << action->text();
+  }
+  EXPECT_EQ(texts, (QStringList{"Copy screen text", "Save screenshot...", "Save screen text...", "Paste text as keys",
+                                "Full BIOS key codes", "Change floppy image...", "Write-protect image"}));
+  menu->close();
+}
+
+TEST_F(WindowTest, ScreenTextGoesToTheClipboardAndToAFileAsUtf8) {
+  MakeWindow();
+  for (int i = 0; i < 5; ++i) Window->Screen.Cell(i, 0).Char = static_cast<uint8_t>("Hello"[i]);
+  Window->Screen.Cell(3, 2) = {0xC9, 0x1F};  // box corner
+  Window->Screen.Cell(4, 2) = {0xCD, 0x1F};
+  Window->Screen.Cell(5, 2) = {0x01, 0x1F};  // the smiley of code 1
+  Window->Screen.Cell(79, 3) = {0xFF, 0x07};  // a blank glyph at a row's end
+  const std::string expected = "Hello\n\n   \u2554\u2550\u263A\n";
+  QGuiApplication::clipboard()->clear();
+  RunMenuEntry("Copy screen text");
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), expected);
+
+  floppytest::TTempDir dir;
+  const std::string path = dir.File("screen.txt");
+  Window->RunSaveDialog = [&](const QString&, const QString&) { return std::optional<QString>(QString::fromStdString(path)); };
+  RunMenuEntry("Save screen text...");
+  const auto bytes = floppytest::ReadFile(path);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(WindowTest, ScreenshotIsThePngOfTheImageAtOneToOneWithTheCursorMarker) {
+  MakeWindow();
+  Window->Screen.Cell(0, 0) = {' ', 0x1F};
+  Window->Screen.Cell(79, 24) = {0xDB, 0x0E};
+  Window->Screen.CursorCol = 2;
+  Window->Screen.CursorRow = 1;
+  Window->Screen.ScreenDirty = 1;
+  floppytest::TTempDir dir;
+  const std::string path = dir.File("shot.png");
+  Window->RunSaveDialog = [&](const QString&, const QString& filter) {
+    EXPECT_EQ(filter, "PNG images (*.png)");
+    return std::optional<QString>(QString::fromStdString(path));
+  };
+  RunMenuEntry("Save screenshot...");
+  const QImage png(QString::fromStdString(path), "PNG");
+  ASSERT_FALSE(png.isNull());
+  EXPECT_EQ(png.size(), QSize(800, 475));
+  EXPECT_EQ(png.pixel(5, 9) & 0xFFFFFF, 0x00007Fu);             // blue background of cell (0,0)
+  EXPECT_EQ(png.pixel(795, 24 * 19 + 9) & 0xFFFFFF, 0xFFFF00u);  // the yellow block
+  EXPECT_EQ(png.pixel(25, 2 * 19 - 1) & 0xFFFFFF, 0xFFFFFFu);    // the marker under cell (2,1)
+  EXPECT_EQ(png.pixel(25, 2 * 19 - 2) & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(png.pixel(25, 2 * 19 - 3) & 0xFFFFFF, 0x000000u);
+  EXPECT_EQ(png.pixel(35, 2 * 19 - 1) & 0xFFFFFF, 0x000000u);
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(WindowTest, AFileThatCannotBeWrittenIsReportedAndNothingIsLeft) {
+  MakeWindow();
+  for (const char* entry : {"Save screenshot...", "Save screen text..."}) {
+    Messages.clear();
+    Details.clear();
+    Window->RunSaveDialog = [](const QString&, const QString&) {
+      return std::optional<QString>(QStringLiteral("/no/such/dir/out.file"));
+    };
+    RunMenuEntry(entry);
+    ASSERT_EQ(Messages.size(), 1u) << entry;
+    EXPECT_TRUE(Messages[0].startsWith("The screen")) << Messages[0].toStdString();
+    EXPECT_TRUE(Details[0].startsWith("/no/such/dir/out.file: ")) << Details[0].toStdString();
+  }
+  // A cancelled dialog does nothing.
+  Messages.clear();
+  Window->RunSaveDialog = [](const QString&, const QString&) { return std::optional<QString>(); };
+  RunMenuEntry("Save screenshot...");
+  EXPECT_TRUE(Messages.empty());
+}
+
+// Pasted text goes in as the queue takes it: driven here by ticks and by the
+// board's reads, every character arrives, in order, and nothing is dropped.
+TEST_F(WindowTest, PasteTypesTheClipboardWithoutADroppedKey) {
+  MakeWindow();
+  TicksByHand();
+  std::string text;
+  for (int i = 0; i < 20; ++i) text += "Dir A:\n";
+  QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+  Window->PasteAsKeys();
+  std::vector<uint16_t> got;
+  for (int tick = 0; tick < 200 && got.size() < 140; ++tick) {
+    Window->Timer1Timer();
+    for (int read = 0; read < 2 && !Window->Keyboard.QueueEmpty(); ++read) got.push_back(Window->Keyboard.PopKey());
+  }
+  const std::vector<uint16_t> line = {0x2044, 0x1769, 0x1372, 0x3920, 0x1E41, 0x273A, 0x1C0D};
+  ASSERT_EQ(got.size(), 140u);
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], line[i % line.size()]) << i;
+  EXPECT_EQ(Window->Session.DroppedKeys(), 0u);
+  EXPECT_EQ(Window->Keyboard.ShiftFlags, 0);
+}
+
+TEST_F(WindowTest, FullKeyCodesAreAToggleOfTheMenu) {
+  MakeWindow();
+  const auto altX = [&] {
+    bool handled = false;
+    Window->Keyboard.ShiftFlags = 0x08;
+    Window->Keyboard.AppMessage(keyboard::kWmSysKeyDown, 'X', 1u | (0x2Du << 16), handled);
+    Window->Keyboard.ShiftFlags = 0;
+    return Window->Keyboard.PopKey();
+  };
+  EXPECT_EQ(altX(), 0x2D78);
+  RunMenuEntry("Full BIOS key codes");
+  EXPECT_EQ(altX(), 0x2D00);
+  std::unique_ptr<QMenu> menu(Window->MakeScreenMenu());
+  for (QAction* action : menu->actions()) {
+    if (action->text() == "Full BIOS key codes") {
+      EXPECT_TRUE(action->isChecked());
+    }
+  }
+  RunMenuEntry("Full BIOS key codes");
+  EXPECT_EQ(altX(), 0x2D78);
+}
+
+// Another image while connected: after the board's current request, the old
+// image is closed and the new one served; the next disk-change call answers
+// "changed" once. Write protection is switched the same way.
+TEST_F(WindowTest, ChangeImageAndWriteProtectWhileConnected) {
+  floppytest::TTempDir dir;
+  const std::string a = dir.File("a.img");
+  const std::string b = dir.File("b.img");
+  floppytest::Bytes imageB = floppytest::Image144();
+  floppytest::WriteFile(a, floppytest::Image144());
+  for (size_t i = 512; i < imageB.size(); ++i) imageB[i] = static_cast<uint8_t>(i >> 9);
+  floppytest::WriteFile(b, imageB);
+  testsupport::TPtyBoard board;
+  app::TOptions o;
+  o.Com1 = board.SlavePath();
+  o.Image = a;
+  MakeWindow(o);
+  std::vector<std::string> errors;
+  Window->Session.ImageMessageOut = [&](const std::string& line) { errors.push_back(line); };
+
+  // A board call, its acknowledgement and reply, acknowledged in turn.
+  const auto call = [&](uint16_t ax, uint16_t cx, size_t extra = 0) {
+    board.Write(RequestBytes(0x13, ax, 0, cx, 0));
+    Bytes got = board.Read(16);
+    board.Write({0x55});
+    if (extra > 0) {
+      const Bytes more = board.Read(extra);
+      got.insert(got.end(), more.begin(), more.end());
+      board.Write({0x55});
+    }
+    return got;
+  };
+  std::vector<Bytes> answers;
+  std::atomic<int> step{0};
+  std::thread boardThread;
+  QTimer poll;
+  int waited = 0;
+  QObject::connect(&poll, &QTimer::timeout, Window.get(), [&] {
+    ++waited;
+    if (step == 0 && Window->Running()) {
+      step = 1;
+      DialogAnswer = QString::fromStdString(b);
+      RunMenuEntry("Change floppy image...");
+      RunMenuEntry("Write-protect image");
+      boardThread = std::thread([&] {
+        answers.push_back(call(0x1601, 0));
+        answers.push_back(call(0x1601, 0));
+        answers.push_back(call(0x0201, 0x0002, 516));  // sector 2 of b
+        board.Write(RequestBytes(0x13, 0x0301, 0, 0x0001, 0));  // a write of sector 1
+        Bytes got = board.Read(16);
+        board.Write({0x55});
+        board.Write(testsupport::BlockBytes(0xEE));
+        const Bytes rest = board.Read(1 + 15);
+        board.Write({0x55});
+        got.insert(got.end(), rest.begin(), rest.end());
+        answers.push_back(got);
+        step = 2;
+      });
+    } else if (step == 2 || waited > 1000) {
+      Window->CloseComClick();
+    }
+  });
+  poll.start(5);
+  Window->OpenComClick();
+  poll.stop();
+  if (boardThread.joinable()) boardThread.join();
+  ASSERT_EQ(answers.size(), 4u);
+  EXPECT_EQ(answers[0], Cat({{0x55}, ReplyBytes(0, 0x0601, 0, 0, 0, wire::kFlagCarry)}));
+  EXPECT_EQ(answers[1], Cat({{0x55}, ReplyBytes(0, 0x0001, 0, 0, 0, 0)}));
+  EXPECT_EQ(answers[2], Cat({{0x55}, ReplyBytes(0, 0x0001, 0, 0x0002, 0, 0),
+                             testsupport::BlockBytes(imageB.data() + 512)}));
+  EXPECT_EQ(answers[3], Cat({{0x55}, ReplyBytes(10, 0x0301, 0, 0x0001, 0, 0), {0x55},
+                             ReplyBytes(10, 0x0301, 0, 0x0001, 0, wire::kFlagCarry)}));
+  EXPECT_EQ(floppytest::ReadFile(b), imageB);  // nothing written
+  EXPECT_EQ(Window->ImageFileName().toStdString(), b);
+  EXPECT_NE(std::find(errors.begin(), errors.end(), "Bytes Per Sector :  512"), errors.end());
+}
+
+TEST_F(WindowTest, FloppyToolTipShowsTheImageAndWhyItIsNotServed) {
+  app::TOptions o;
+  o.ReadOnly = true;
+  MakeWindow(o);
+  Window->Session.ImageMessageOut = nullptr;
+  EXPECT_TRUE(Window->EnaFloppy->toolTip().startsWith("Enable Remote Floppy\nNo image in service"));
+  Window->Floppy.OpenImage("/no/such/disk.img", true);
+  Window->UpdateFloppyTip();
+  EXPECT_EQ(Window->EnaFloppy->toolTip().toStdString(),
+            "Enable Remote Floppy\nNo image in service\n"
+            "Can not open image file /no/such/disk.img: No such file or directory\nWrite protection on");
+  floppytest::TTempDir dir;
+  const std::string a = dir.File("a.img");
+  floppytest::WriteFile(a, floppytest::Image144());
+  Window->Floppy.OpenImage(a, Window->Floppy.WriteProtect);
+  Window->UpdateFloppyTip();
+  EXPECT_EQ(Window->EnaFloppy->toolTip().toStdString(),
+            "Enable Remote Floppy\nImage: " + a +
+                " (write-protected)\nFAT image, 512-byte sectors, 18 sectors per track, 2 heads\nWrite protection on");
+  Window->Floppy.CloseImage();
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST_F(FloppyImageTest, Fat32IsAcceptedWithTotalZero) {
   ASSERT_TRUE(
       F.Floppy.OpenImage(Make("b.img", Image144(BootSector("FAT32", 512, 0, 63, 255))), false));
   EXPECT_EQ(F.Messages, (Lines{"Bytes Per Sector :  512\r\n", "Total Sector 16  :  0\r\n",
-                               "Sectors Per Track:  63\r\n", "Number Heads     :  255\r\n"}));
+                               "Sectors Per Track:  63\r\n", "Number Heads     :  255\r\n",
+                               "Warning: not a 1.44 MB diskette (bytes 1474560, sectors per track 63, heads 255)\r\n"}));
   ExpectGeometry(512, 255, 63);
 }
 
@@ -75,7 +76,8 @@ TEST_F(FloppyImageTest, UnidentifiedImageKeepsGeometryInForce) {
     F.Messages.clear();
     F.Screen.ScreenDirty = 0;
     EXPECT_TRUE(F.Floppy.OpenImage(Make("e.img", Image144(boot)), false));
-    EXPECT_EQ(F.Messages, (Lines{"Can't Identify image\r\n"}));
+    EXPECT_EQ(F.Messages, (Lines{"Can't Identify image\r\n",
+                                 "Warning: not a 1.44 MB diskette (bytes 1474560, sectors per track 9, heads 1)\r\n"}));
     EXPECT_TRUE(F.Floppy.HasImage());
     EXPECT_EQ(F.Screen.ScreenDirty, 1);
     ExpectGeometry(512, 1, 9);
@@ -84,7 +86,8 @@ TEST_F(FloppyImageTest, UnidentifiedImageKeepsGeometryInForce) {
   F.Messages.clear();
   const Bytes boot = BootSector("FAT12");
   EXPECT_TRUE(F.Floppy.OpenImage(Make("f.img", Bytes(boot.begin(), boot.begin() + 300)), false));
-  EXPECT_EQ(F.Messages, (Lines{"Can't Identify image\r\n"}));
+  EXPECT_EQ(F.Messages, (Lines{"Can't Identify image\r\n",
+                               "Warning: not a 1.44 MB diskette (bytes 300, sectors per track 9, heads 1)\r\n"}));
 }
 
 TEST_F(FloppyImageTest, SectorSizeOtherThan512IsRefused) {

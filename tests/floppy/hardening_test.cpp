@@ -45,7 +45,9 @@ class ImageHardening : public ::testing::Test {
 
 TEST_F(ImageHardening, EmptyFileIsServedButEveryReadIsOutsideIt) {
   Serve({});
-  EXPECT_EQ(Messages, std::vector<std::string>{"Can't Identify image\r\n"});
+  EXPECT_EQ(Messages, (std::vector<std::string>{
+                          "Can't Identify image\r\n",
+                          "Warning: not a 1.44 MB diskette (bytes 0, sectors per track 18, heads 2)\r\n"}));
   Core.Board.Send(RequestBytes(kDisk, 0x0201, 0, 0x0001, 0)).Ack();
   EXPECT_EQ(Run(), Cat({{0x55}, ReplyBytes(0, 0x0400, 0, 0x0001, 0, kCarry)}));
   EXPECT_EQ(std::filesystem::file_size(Name), 0u);

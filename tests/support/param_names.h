@@ -16,4 +16,12 @@ struct TIndexName {
   }
 };
 
+// Names them by the parameter's `Name` field (letters and digits only).
+struct TNameField {
+  template <class T>
+  std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+    return info.param.Name;
+  }
+};
+
 }  // namespace testsupport
