@@ -425,21 +425,26 @@ namespace app {
 
 void TConDos::BuildScreenMenu() {
   const auto connected = [this] { return Session.Connected(); };
+  const auto disconnected = [this] { return !Session.Connected() && !Session.Running(); };
   ScreenMenu = {
-      {"Copy screen text", [this] { CopyScreenText(); }, {}, {}, false},
-      {"Save screenshot...", [this] { SaveScreenshot(); }, {}, {}, false},
-      {"Save screen text...", [this] { SaveScreenText(); }, {}, {}, false},
-      {"Paste text as keys", [this] { PasteAsKeys(); }, {}, connected, true},
-      {"Full BIOS key codes", [this] { ToggleFullKeys(); }, [this] { return Session.FullKeys(); }, {}, false},
-      {"Change floppy image...", [this] { ChangeFloppyImage(); }, {}, {}, true},
+      {"Copy screen text", [this] { CopyScreenText(); }, {}, {}, false, {}},
+      {"Save screenshot...", [this] { SaveScreenshot(); }, {}, {}, false, {}},
+      {"Save screen text...", [this] { SaveScreenText(); }, {}, {}, false, {}},
+      {"Paste text as keys", [this] { PasteAsKeys(); }, {}, connected, true, {}},
+      {"Full BIOS key codes", [this] { ToggleFullKeys(); }, [this] { return Session.FullKeys(); }, {}, false, {}},
+      {"Change floppy image...", [this] { ChangeFloppyImage(); }, {}, {}, true, {}},
       {"Write-protect image", [this] { ToggleWriteProtect(); }, [this] { return Session.WriteProtected(); }, {},
-       false},
+       false, {}},
+      // The port is fixed while connected, as the COM items are.
+      {"Serial port for COM1...", [this] { ChooseSerialPort(false); }, {}, {}, true, disconnected},
+      {"Serial port for COM2...", [this] { ChooseSerialPort(true); }, {}, {}, false, disconnected},
   };
 }
 
 QMenu* TConDos::MakeScreenMenu() {
   auto* menu = new QMenu(this);
   for (const TMenuEntry& entry : ScreenMenu) {
+    if (entry.Shown && !entry.Shown()) continue;
     if (entry.SeparatorBefore) menu->addSeparator();
     QAction* action = menu->addAction(QString::fromStdString(entry.Text));
     if (entry.Checked) {

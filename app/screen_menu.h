@@ -15,6 +15,7 @@ struct TMenuEntry {
   std::function<bool()> Checked;  // set: a toggle, with its check mark
   std::function<bool()> Enabled;  // empty: always enabled
   bool SeparatorBefore = false;
+  std::function<bool()> Shown;    // empty: always in the menu
 };
 
 using TMenuTable = std::vector<TMenuEntry>;

@@ -514,7 +514,8 @@ TEST_F(WindowTest, RightClickOnTheImageOpensTheScreenMenu) {
     if (!action->isSeparator()) texts << action->text();
   }
   EXPECT_EQ(texts, (QStringList{"Copy screen text", "Save screenshot...", "Save screen text...", "Paste text as keys",
-                                "Full BIOS key codes", "Change floppy image...", "Write-protect image"}));
+                                "Full BIOS key codes", "Change floppy image...", "Write-protect image",
+                                "Serial port for COM1...", "Serial port for COM2..."}));
   menu->close();
 }
 
@@ -668,6 +669,9 @@ TEST_F(WindowTest, ChangeImageAndWriteProtectWhileConnected) {
     ++waited;
     if (step == 0 && Window->Running()) {
       step = 1;
+      // The port is fixed while connected: its entries are not offered.
+      std::unique_ptr<QMenu> menu(Window->MakeScreenMenu());
+      for (QAction* action : menu->actions()) EXPECT_FALSE(action->text().startsWith("Serial port"));
       DialogAnswer = QString::fromStdString(b);
       RunMenuEntry("Change floppy image...");
       RunMenuEntry("Write-protect image");
@@ -734,11 +738,11 @@ TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
   Window->RunPortDialog = [](bool com2) -> std::optional<std::string> {
     return com2 ? std::optional<std::string>("rfc2217://lab:2001") : std::nullopt;
   };
-  Window->ChooseSerialPort(true);
+  RunMenuEntry("Serial port for COM2...");
   EXPECT_EQ(Window->Com2Item->toolTip(), "rfc2217://lab:2001");
   EXPECT_EQ(Window->Session.DeviceFor(true), "rfc2217://lab:2001");
   const QString before = Window->Com1Item->toolTip();
-  Window->ChooseSerialPort(false);  // cancelled
+  RunMenuEntry("Serial port for COM1...");  // cancelled
   EXPECT_EQ(Window->Com1Item->toolTip(), before);
   // The chooser's items name the tty behind a by-id name, and choosing one gives its path.
   const auto items = app::PortItems({{"/dev/serial/by-id/usb-FTDI-if00", "ttyUSB0"}, {"/dev/ttyS0", ""}});
