@@ -68,9 +68,11 @@ struct TFinalKey {
   uint8_t Final;
   TStroke Key;
 };
-constexpr std::array<TFinalKey, 7> kCsiLetters = {{
+// With modifiers xterm sends F1-F4 as ESC [ 1 ; m P..S.
+constexpr std::array<TFinalKey, 11> kCsiLetters = {{
     {'A', Gray(kScanUp)}, {'B', Gray(kScanDown)}, {'C', Gray(kScanRight)}, {'D', Gray(kScanLeft)},
     {'H', Gray(kScanHome)}, {'F', Gray(kScanEnd)}, {'Z', {kScanTab, false, true, false, false}},
+    {'P', FKey(1)}, {'Q', FKey(2)}, {'R', FKey(3)}, {'S', FKey(4)},
 }};
 constexpr std::array<TFinalKey, 10> kSs3Letters = {{
     {'P', FKey(1)}, {'Q', FKey(2)}, {'R', FKey(3)}, {'S', FKey(4)}, {'H', Gray(kScanHome)},
@@ -311,22 +313,41 @@ void TTerminalKeyDecoder::Abort(uint8_t b, std::vector<TTerminalInput>& out) {
 }
 
 void TTerminalKeyDecoder::FinishCsi(uint8_t final, std::vector<TTerminalInput>& out) {
-  const TStroke* key = nullptr;
-  if (SeqLen_ == 0) {
-    key = FindFinal(kCsiLetters, final);
-  } else if (final == '~' && SeqLen_ <= 2) {
-    // Only plain numbers: with modifiers (1;5~), private markers or more digits it is no key here.
-    int number = 0;
-    bool digits = true;
-    for (size_t i = 0; i < SeqLen_; ++i) {
-      digits = digits && Seq_[i] >= '0' && Seq_[i] <= '9';
-      number = number * 10 + (Seq_[i] - '0');
-    }
-    for (const auto& entry : kTildeKeys) {
-      if (digits && entry.Number == number) key = &entry.Key;
+  // The parameters: none, "n", or xterm's "n;m" whose m - 1 holds the
+  // modifiers (1 Shift, 2 Alt, 4 Ctrl): ESC [ 1 ; 5 D is Ctrl+Left. Anything
+  // else (private markers, more parameters) is no key here.
+  int number = 0;
+  int modifiers = 0;
+  int field = 0;
+  bool wellFormed = true;
+  for (size_t i = 0; i < SeqLen_ && wellFormed; ++i) {
+    const uint8_t c = Seq_[i];
+    if (c == ';' && field == 0 && i > 0) {
+      field = 1;
+    } else if (c >= '0' && c <= '9') {
+      int& value = field == 0 ? number : modifiers;
+      value = value * 10 + (c - '0');
+      wellFormed = value < 100;
+    } else {
+      wellFormed = false;
     }
   }
-  if (key != nullptr) Emit(*key, Alt_, out);
+  wellFormed = wellFormed && (field == 0 || (modifiers >= 1 && modifiers <= 16));
+  const TStroke* key = nullptr;
+  if (wellFormed && final == '~') {
+    for (const auto& entry : kTildeKeys) {
+      if (entry.Number == number) key = &entry.Key;
+    }
+  } else if (wellFormed && (SeqLen_ == 0 || (field == 1 && number == 1))) {
+    key = FindFinal(kCsiLetters, final);
+  }
+  if (key != nullptr) {
+    TStroke stroke = *key;
+    const int held = field == 1 ? modifiers - 1 : 0;
+    stroke.Shift = stroke.Shift || (held & 1) != 0;
+    stroke.Ctrl = stroke.Ctrl || (held & 4) != 0;
+    Emit(stroke, Alt_ || (held & 2) != 0, out);
+  }
   State_ = TState::Ground;
   Alt_ = false;
 }

@@ -54,6 +54,17 @@ TEST_P(TerminalKeysTest, BoardReadsTheWindowsCodes) {
   EXPECT_EQ(Typed(GetParam().Bytes), GetParam().Codes);
 }
 
+// With the full key codes, Ctrl+arrows typed in a terminal reach the board as the window's do.
+TEST(TerminalKeysFull, CtrlArrowsGiveTheBiosCodes) {
+  TTerminalKeyDecoder decoder;
+  TKeyboard kbd;
+  kbd.FullKeys = true;
+  for (const auto& input : FeedText(decoder, "\x1b[1;5D\x1b[1;5C\x1b[1;5H", 1000)) ApplyTerminalInput(kbd, input);
+  std::vector<uint16_t> codes;
+  while (!kbd.QueueEmpty()) codes.push_back(kbd.PopKey());
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x7300, 0x7400, 0x7700}));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Keys, TerminalKeysTest,
     ::testing::Values(
@@ -80,6 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
         TTypedCase{"LinuxF1toF5", "\x1b[[A\x1b[[B\x1b[[C\x1b[[D\x1b[[E",
                    {0x3B00, 0x3C00, 0x3D00, 0x3E00, 0x3F00}},
         TTypedCase{"BackTab", "\x1b[Z", {0x0F09}},
+        // xterm's modifiers (ESC [ n ; m): the keys held around the key, as the window holds them.
+        TTypedCase{"CtrlRight", "\x1b[1;5C", {0x4D00}}, TTypedCase{"ShiftF5", "\x1b[15;2~", {0x5800}},
+        TTypedCase{"CtrlF1", "\x1b[1;5P", {0x5E00}}, TTypedCase{"AltF2", "\x1b[1;3Q", {0x6900}},
+        TTypedCase{"CtrlDelete", "\x1b[3;5~", {0x5300}},
         TTypedCase{"AltX", "\x1bx", {0x2D78}}, TTypedCase{"AltShiftX", "\x1bX", {0x2D58}},
         TTypedCase{"AltEnter", "\x1b\r", {0x1C0D}}, TTypedCase{"AltCtrlC", "\x1b\x03", {0x2E03}},
         TTypedCase{"AltUp", "\x1b\x1b[A", {0x4800}}, TTypedCase{"AltF1", "\x1b\x1bOP", {0x6800}},
@@ -88,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         TTypedCase{"HalfTilde", "\x1b[1", {0x1A5B, 0x0231}},
         TTypedCase{"HalfLinux", "\x1b[[", {0x1A5B, 0x1A5B}},
         // Nothing the US layout has no key for, no sequence that is no key here.
-        TTypedCase{"CtrlArrow", "\x1b[1;5Cx", {0x2D78}}, TTypedCase{"Private", "\x1b[?1;2cx", {0x2D78}},
+        TTypedCase{"Private", "\x1b[?1;2cx", {0x2D78}}, TTypedCase{"BadModifier", "\x1b[1;0Cx", {0x2D78}},
         TTypedCase{"F13", "\x1b[25~\x1b[1~", {0x4700}},
         TTypedCase{"MouseX10", "\x1b[M !!x", {0x2D78}}, TTypedCase{"MouseSgr", "\x1b[<0;12;5Mx", {0x2D78}},
         TTypedCase{"Paste", "\x1b[200~hi\x1b[201~", {0x2368, 0x1769}},
