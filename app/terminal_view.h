@@ -112,6 +112,7 @@ class TTerminalView : public ISessionView {
   std::string LastWord;
   std::string NoteText;  // a help or command line, shown on the status line for a while
   int NoteTicks = 0;
+  bool StatsNote = false;  // the note is the link statistics (Ctrl-] i)
   bool Started = false;
   bool RedrawOnInput = false;
 };

@@ -64,7 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{{"--connect=yes"}, "--connect takes no value"},
                       TBadCase{{"--com3=/dev/ttyS2"}, "unknown option '--com3=/dev/ttyS2'"},
                       TBadCase{{"--terminal", "--headless"},
-                               "--terminal and --headless exclude each other"}),
+                               "--terminal and --headless exclude each other"},
+                      TBadCase{{"--trace"}, "--trace needs a file name"},
+                      TBadCase{{"--trace-data"}, "--trace-data needs --trace FILE"},
+                      TBadCase{{"--trace", "t", "--trace-data=1"}, "--trace-data takes no value"}),
     testsupport::TIndexName());
 
 // Each option as the field it sets; both forms of a value give the same.
@@ -113,7 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "onoff"},
         TGoodCase{{"--no-video"},
                   [](const app::TOptions& o) { return Flag(o.NoKeyboard) + Flag(o.NoVideo); },
-                  "offon"}),
+                  "offon"},
+        TGoodCase{{"--trace", "wire.log"},
+                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logoff"},
+        TGoodCase{{"--trace-data", "--trace=wire.log"},
+                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logon"}),
     testsupport::TIndexName());
 
 TEST(Options, VersionPrintsTheProgramAndItsVersionAndExitsZero) {
