@@ -154,7 +154,7 @@ void TTraceWriter::UnreadDiscarded(uint32_t count) {
 void TTraceWriter::PacketReceived(const uint8_t* bytes, size_t n, wire::TRxVerdict verdict, uint8_t answer) {
   const bool good = verdict == wire::TRxVerdict::Good;
   if (n == wire::kRequestSize) {
-    wire::TRequestPacket request;
+    wire::TRequestPacket request{};
     std::memcpy(&request, bytes, sizeof request);
     Begin('<', "req");
     Line += ' ';
@@ -172,7 +172,7 @@ void TTraceWriter::PacketReceived(const uint8_t* bytes, size_t n, wire::TRxVerdi
       LastSent = TSent::None;
     }
   } else {
-    wire::TSectorBlock block;
+    wire::TSectorBlock block{};
     std::memcpy(&block, bytes, std::min(n, sizeof block));
     Begin('<', "block");
     Block(block, verdict);
@@ -200,7 +200,7 @@ void TTraceWriter::PacketSent(const uint8_t* bytes, size_t n, int attempt) {
     Appendf(Line, "resend %s, try %d of %d\n", reply ? "reply" : "block", attempt, kTries);
   }
   if (reply) {
-    wire::TReplyPacket packet;
+    wire::TReplyPacket packet{};
     std::memcpy(&packet, bytes, sizeof packet);
     Begin('>', "reply");
     Line += ' ';
@@ -217,7 +217,7 @@ void TTraceWriter::PacketSent(const uint8_t* bytes, size_t n, int attempt) {
     Line += '\n';
     LastSent = TSent::Reply;
   } else {
-    wire::TSectorBlock block;
+    wire::TSectorBlock block{};
     std::memcpy(&block, bytes, std::min(n, sizeof block));
     Begin('>', "block");
     Block(block, wire::TRxVerdict::Good);
