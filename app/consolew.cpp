@@ -330,6 +330,8 @@ void TConDos::Timer1Timer() { Session.Tick(); }
 void TConDos::SlowTick() {
   ButtonDel->setVisible(Keyboard.DelButtonWanted());
   UpdateFloppyTip();
+  // The status label's tool tip: what the link did during this connection.
+  Label2->setToolTip(QString::fromStdString(FormatStats(Session.Stats.Counts)));
 }
 
 void TConDos::LogClick() { Floppy.DiskLog = Log->isChecked() ? 1 : 0; }

@@ -51,6 +51,10 @@ TConnectChoice ChoiceFromOptions(const TOptions& options) {
 bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::string& error) {
   Session = &session;
   ScreenAtExit = options.ScreenAtExit;
+  if (!options.TraceFile.empty() && !session.OpenTrace(options.TraceFile, options.TraceData, error)) {
+    error = "--trace " + error;
+    return false;
+  }
   if (!options.LogFile.empty()) {
     Log = std::make_unique<TConsoleLog>();
     if (!Log->Open(options.LogFile, error)) {

@@ -13,10 +13,10 @@
 
 namespace app {
 
-// The pty and the log, attached to a session for the whole run.
+// The pty, the log and the trace, attached to a session for the whole run.
 class TExtraFrontEnds {
  public:
-  // False (with `error`) when the pty or the log cannot be set up.
+  // False (with `error`) when the trace, the pty or the log cannot be set up.
   bool Attach(TSession& session, const TOptions& options, std::string& error);
   ~TExtraFrontEnds();
 

@@ -17,12 +17,13 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 6> kValueOptions = {{
+constexpr std::array<TValueOption, 7> kValueOptions = {{
     {"--com1", &TOptions::Com1, "a device path"},
     {"--com2", &TOptions::Com2, "a device path"},
     {"--image", &TOptions::Image, "a file name"},
     {"--pty", &TOptions::PtyLink, "a link name"},
     {"--log", &TOptions::LogFile, "a file name"},
+    {"--trace", &TOptions::TraceFile, "a file name"},
     {"--screen-at-exit", &TOptions::ScreenAtExit, "a file name"},
 }};
 
@@ -32,7 +33,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 10> kFlagOptions = {{
+constexpr std::array<TFlagOption, 11> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -43,6 +44,7 @@ constexpr std::array<TFlagOption, 10> kFlagOptions = {{
     {"--no-reconnect", &TOptions::NoReconnect, true},
     {"--read-only", &TOptions::ReadOnly, true},
     {"--full-keys", &TOptions::FullKeys, true},
+    {"--trace-data", &TOptions::TraceData, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -106,6 +108,9 @@ std::string Usage() {
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
+         "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
+         "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"
+         "  --trace-data    with --trace: every data block's 512 bytes as hex as well\n"
          "  --screen-at-exit FILE  write the board's 80x25 screen (character and attribute\n"
          "                  bytes of each cell, row by row) to FILE at exit\n"
          "  --version       show the version\n"
@@ -153,6 +158,7 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
+  if (o.TraceData && o.TraceFile.empty()) return Fail("--trace-data needs --trace FILE");
   return result;
 }
 

@@ -25,6 +25,8 @@ struct TOptions {
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal
   std::string ScreenAtExit;   // empty: none; else the screen model's 4000 bytes at exit
   std::string LogFile;        // empty: none; else the board's text and the messages go here
+  std::string TraceFile;      // empty: none; else every event on the wire is appended here
+  bool TraceData = false;     // the trace shows every data block's 512 bytes
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };
 

@@ -35,6 +35,7 @@ void TServiceLoop::Turn() {
   if (Link.RxHasData()) {
     Link.pump().ProcessPending();
   } else {
+    if (Link.Observer != nullptr) Link.Observer->Idle();
     Link.pump().WaitForEvents();
   }
   if (Link.AbortRequested != 0) return;
@@ -48,7 +49,11 @@ void TServiceLoop::Turn() {
     result = Link.ReadPacket(&Link.Request, wire::kRequestSize);
     ++calls;
   } while (result != 0 && calls < wire::TLink::kTries);
-  if (result == 0) Dispatch(Link.Request.Service);
+  if (result == 0) {
+    Dispatch(Link.Request.Service);
+  } else if (Link.Observer != nullptr) {
+    Link.Observer->GaveUp(wire::TGiveUp::Request);
+  }
   if (Link.Watchdog == 0) Status.ShowStatus("Timeout!");
 }
 

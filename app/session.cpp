@@ -1,6 +1,7 @@
 #include "app/session.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -19,6 +20,8 @@ constexpr int kCtrlAltDelHoldTicks = 10;
 
 TSession::TSession(const TOptions& options) : Options(options) {
   Choice.UseCom2 = options.UseCom2;
+  Observers.Add(&Stats);
+  Link.Observer = &Observers;
 
   // The serial port with the window layout's settings: 115200 8N1, received characters only.
   comm::TDeviceNameMap names;
@@ -80,6 +83,7 @@ TSession::TSession(const TOptions& options) : Options(options) {
 TSession::~TSession() {
   Timer1.stop();
   ReconnectTimer.stop();
+  Link.Observer = nullptr;
   Link.AbortRequested = 1;
   Net.Close();
   Comm.Close();
@@ -115,6 +119,28 @@ void TSession::Broadcast(const std::string& status) {
 }
 
 void TSession::ShowStatus(const char* text) { Broadcast(text); }
+
+bool TSession::OpenTrace(const std::string& path, bool withData, std::string& error) {
+  auto trace = std::make_unique<TTraceWriter>();
+  if (!trace->Open(path, withData, error)) return false;
+  trace->OnWriteError = [this, path](const std::string& why) {
+    // The link goes on as before; the trace stops. Said at once on standard
+    // error, and to the front-ends once the loop has ended (a message box
+    // inside an exchange would hold the board up).
+    std::fprintf(stderr, "consolew: the trace cannot be written (%s: %s); tracing stops\n", path.c_str(),
+                 why.c_str());
+    TraceFailure = path + ": " + why;
+  };
+  if (Trace) Observers.Remove(Trace.get());
+  Trace = std::move(trace);
+  Observers.Add(Trace.get());
+  return true;
+}
+
+void TSession::NotePortLost() {
+  Stats.NotePortLost();
+  if (Trace) Trace->Note("the serial port was lost");
+}
 
 void TSession::Connect(const TConnectChoice& choice) {
   if (LoopRunning || IsConnected || Opening) return;  // the loop is never entered twice
@@ -158,6 +184,12 @@ void TSession::Connect(const TConnectChoice& choice) {
   }
   Loop.OptionBits = bits;
 
+  Stats.Reset();
+  if (Trace) {
+    const std::string when =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+    Trace->Start("connect " + PortName() + " " + PortDevice() + " at " + when);
+  }
   IsConnected = true;
   for (ISessionView* v : std::vector(Views)) v->ConnectionChanged(true);
   RunLoop();
@@ -188,6 +220,12 @@ void TSession::RunLoop() {
   LoopRunning = true;
   Loop.Maincycle();
   LoopRunning = false;
+  if (Trace) Trace->Note("disconnect\n" + FormatStats(Stats.Counts));
+  if (!TraceFailure.empty()) {
+    const std::string detail = std::move(TraceFailure);
+    TraceFailure.clear();
+    for (ISessionView* v : std::vector(Views)) v->Failure("Error Writing Trace", detail);
+  }
   for (ISessionView* v : std::vector(Views)) v->LoopEnded();
 }
 
@@ -218,12 +256,14 @@ void TSession::Lost(const std::string& reason) {
     if (PortLostShown) return;
     // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
     PortLostShown = true;
+    NotePortLost();
     Screen.ConPrintf("\r\nSerial port lost: press Disconnect, check the cable, then Connect\r\n");
     return;
   }
   // Nothing from before the loss may be completed with bytes from after it:
   // the exchange in progress is abandoned and what was not read is dropped.
   PortIsLost = true;
+  NotePortLost();
   Link.PortLost = true;
   Link.Rx.DiscardUnread();
   try {
@@ -271,7 +311,7 @@ void TSession::RequestScreenOnce() {
 void TSession::SendCtrlAltDel() {
   Keyboard.ShiftFlags |= keyboard::kFlagCtrl | keyboard::kFlagAlt;
   Keyboard.PrintKBDState();
-  Keyboard.ButtonDelClick();
+  if (!Keyboard.PushKey(keyboard::kDelKeyCode)) Stats.NoteDroppedKey();  // as the Del button
   CtrlAltDelTicks = kCtrlAltDelHoldTicks;
 }
 

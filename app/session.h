@@ -8,23 +8,27 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/board_port.h"
 #include "app/net_port.h"
+#include "app/link_stats.h"
 #include "app/options.h"
 #include "app/qt_pump.h"
 #include "app/reconnect_policy.h"
 #include "app/serial_port.h"
 #include "app/service_loop.h"
 #include "app/status_sink.h"
+#include "app/trace_writer.h"
 #include "comm/comm.h"
 #include "display/screen.h"
 #include "floppy/floppy_image.h"
 #include "keyboard/key_paster.h"
 #include "keyboard/keyboard.h"
 #include "link/link.h"
+#include "link/observer_list.h"
 
 namespace app {
 
@@ -98,6 +102,13 @@ class TSession : private IStatusSink {
   // One 100 ms tick.
   void Tick();
 
+  // Opens the trace file (--trace) for every connection from now on; false
+  // (with `error`) when it cannot be opened.
+  bool OpenTrace(const std::string& path, bool withData, std::string& error);
+  // The port went away under the connection: counted in the statistics and
+  // noted in the trace.
+  void NotePortLost();
+
   // The board is asked once for its screen (7F00 from check key), as one R click does.
   void RequestScreenOnce();
   // Ctrl and Alt held while Del is queued, as the Del button does with the keys held.
@@ -150,6 +161,10 @@ class TSession : private IStatusSink {
   TNetPort Net;
   TLinkPort LinkPort{&Serial};
   wire::TLink Link{LinkPort, Pump};
+  // What the link does, counted per connection (reset at every Connect).
+  TLinkStats Stats;
+  // The trace file, when one was asked for.
+  std::unique_ptr<TTraceWriter> Trace;
   display::TScreen Screen;
   keyboard::TKeyboard Keyboard;
   floppy::TFloppy Floppy{Screen};
@@ -170,8 +185,10 @@ class TSession : private IStatusSink {
   void TryReopen();
   void Back();
 
+  wire::TObserverList Observers;
   TOptions Options;
   TConnectChoice Choice;
+  std::string TraceFailure;  // why the trace stopped, until shown
   std::vector<ISessionView*> Views;
   std::string LastStatus = "0";
   bool LoopRunning = false;

@@ -7,8 +7,10 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <vector>
 
 #include "app/floppy_status.h"
+#include "app/link_stats.h"
 #include "keyboard/keyboard.h"
 
 namespace app {
@@ -16,9 +18,9 @@ namespace app {
 namespace {
 
 constexpr int kNoteTicks = 50;  // a help line stands 5 s
-constexpr const char* kHelp =
-    "Ctrl-] then: q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  ?";
+constexpr const char* kHelp = "Ctrl-] q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
 constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
+constexpr size_t kStatusWidth = 80;
 
 bool IsCount(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
@@ -163,20 +165,43 @@ void TTerminalView::Draw() {
 
 std::string TTerminalView::StatusLine() const {
   if (Prompting) return kPrompt + PromptText + "_";
-  if (NoteTicks > 0) return NoteText;
-  std::string line = " " + Session.PortName() + " " + Session.PortDevice() + " | ";
-  line += !Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected";
-  line += " | " + std::to_string(Session.Link.Rx.RxCount) + " bytes";
+  if (NoteTicks > 0) return StatsNote ? " " + FormatStatsLine(Session.Stats.Counts) : NoteText;
+  // The parts in the order shown. A line longer than 80 columns loses parts,
+  // the least needed first: the help hint, the extra words, the device path,
+  // the request count (DropOrder 1 to 4; 0 stays: the floppy's trouble too).
+  struct TPart {
+    std::string Text;
+    int DropOrder;
+  };
+  std::vector<TPart> parts;
+  parts.push_back({" " + Session.PortName(), 0});
+  parts.push_back({" " + Session.PortDevice(), 3});
+  parts.push_back({std::string(" | ") +
+                       (!Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected"),
+                   0});
+  parts.push_back({" | " + std::to_string(Session.Link.Rx.RxCount) + " bytes", 0});
+  const std::string stats = FormatStatsWord(Session.Stats.Counts);
+  if (!stats.empty()) parts.push_back({" | " + stats, 4});
   const std::string floppy = FloppyStatusWord(Session.Floppy.Status());
-  if (!floppy.empty()) line += " | " + floppy;
-  if (!LastWord.empty()) line += " | " + LastWord;
+  if (!floppy.empty()) parts.push_back({" | " + floppy, 0});
+  if (!LastWord.empty()) parts.push_back({" | " + LastWord, 0});
   const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
-  if (!shift.empty()) line += " | " + shift;
+  if (!shift.empty()) parts.push_back({" | " + shift, 0});
   if (StatusExtra) {
     const std::string extra = StatusExtra();
-    if (!extra.empty()) line += " | " + extra;
+    if (!extra.empty()) parts.push_back({" | " + extra, 2});
   }
-  line += " | Ctrl-] ? help";
+  parts.push_back({" | Ctrl-] ? help", 1});
+  const auto width = [&parts] {
+    size_t n = 0;
+    for (const auto& p : parts) n += p.Text.size();
+    return n;
+  };
+  for (int drop = 1; drop <= 4 && width() > kStatusWidth; ++drop) {
+    std::erase_if(parts, [drop](const TPart& p) { return p.DropOrder == drop; });
+  }
+  std::string line;
+  for (const auto& p : parts) line += p.Text;
   return line;
 }
 
@@ -200,6 +225,7 @@ void TTerminalView::Failure(const std::string& text, const std::string& detail) 
 void TTerminalView::Note(const std::string& text, int ticks) {
   NoteText = " " + text;
   NoteTicks = ticks;
+  StatsNote = false;
 }
 
 void TTerminalView::ReadInput() {
@@ -308,6 +334,12 @@ void TTerminalView::Command(char command) {
     case 'F':
       Prompting = true;
       PromptText = Session.Floppy.Status().Name;
+      break;
+    case 'i':
+    case 'I':
+      // The link statistics on the status line, kept up to date while they stand.
+      NoteTicks = kNoteTicks;
+      StatsNote = true;
       break;
     default:
       Note(kHelp, kNoteTicks);

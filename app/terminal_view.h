@@ -117,6 +117,7 @@ class TTerminalView : public ISessionView {
   int NoteTicks = 0;
   bool Prompting = false;
   std::string PromptText;
+  bool StatsNote = false;  // the note is the link statistics (Ctrl-] i)
   bool Started = false;
   bool RedrawOnInput = false;
 };

@@ -1,17 +1,21 @@
 // Times the console program against the physical limits of its link: the
 // keyboard round trip and a whole-image read over a pty, each next to two bare
-// threads doing the same exchange; the same read at 115200 bit/s against the
+// threads doing the same exchange; the round trip with --trace next to the
+// same console without it; the same read at 115200 bit/s against the
 // line-rate bound; the idle CPU and the peak memory of the connected program.
 // Prints one Markdown table row per figure.
 #include <fcntl.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -41,6 +45,29 @@ struct TOptions {
   uint32_t PacedTracks = 10;
   int IdleSeconds = 10;
 };
+
+// Every thread of process `pid` (0: this thread only) on core `cpu`.
+bool PinAllThreads(pid_t pid, int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  if (pid == 0) return ::sched_setaffinity(0, sizeof set, &set) == 0;
+  std::error_code error;
+  bool any = false;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    const pid_t tid = static_cast<pid_t>(std::stol(task.path().filename().string()));
+    if (::sched_setaffinity(tid, sizeof set, &set) != 0) return false;
+    any = true;
+  }
+  return any;
+}
+
+void UnpinThisThread() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (unsigned cpu = 0; cpu < std::thread::hardware_concurrency(); ++cpu) CPU_SET(cpu, &set);
+  ::sched_setaffinity(0, sizeof set, &set);
+}
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
   for (int i = 1; i < argc; ++i) {
@@ -187,6 +214,59 @@ int main(int argc, char** argv) {
       Row(figure, Fmt("%.3f s", pacedS), Fmt("%.3f s line bound", bound),
           Fmt("≤ %.3f s (+2%%)", bound * 1.02), Verdict(pacedS <= bound * 1.02));
     }
+  }
+
+  // The round trip with --trace on, against a console without it: two fresh
+  // consoles side by side, one round trip each in turn, so that both see the
+  // same moments of a machine that other work may share. Last, so that the
+  // trace file's writing-back disturbs no other figure.
+  {
+    char tracePath[] = "/tmp/consolew-bench-XXXXXX.trace";
+    const int traceFd = ::mkstemps(tracePath, 6);
+    if (traceFd >= 0) ::close(traceFd);
+    TConsoleProcess plain(opt.Console, imagePath);
+    TConsoleProcess traced(opt.Console, imagePath, {"--trace", tracePath}, "");
+    TBareBoard plainBoard(plain.MasterFd()), tracedBoard(traced.MasterFd());
+    if (traceFd < 0 || !plain.Started() || !traced.Started() || !plainBoard.Handshake(20) ||
+        !tracedBoard.Handshake(20)) {
+      std::fprintf(stderr, "bench: the consoles with and without --trace did not answer the handshake\n");
+      failed = true;
+    } else {
+      // The same places for both: every thread of the two consoles on the last
+      // core, the board on the first, so that the two differ by the trace alone.
+      const int cores = static_cast<int>(std::thread::hardware_concurrency());
+      const bool pinned = cores >= 2 && PinAllThreads(plain.ProcessId(), cores - 1) &&
+                          PinAllThreads(traced.ProcessId(), cores - 1) && PinAllThreads(0, 0);
+      constexpr int kWarmUp = 200;
+      bool ok = !TimeCheckKeys(plainBoard, kWarmUp, 1).empty() && !TimeCheckKeys(tracedBoard, kWarmUp, 1).empty();
+      std::vector<double> without, with;
+      for (int i = 0; i < opt.Pings && ok; ++i) {
+        // Each goes first in every other turn.
+        const bool plainFirst = i % 2 == 0;
+        const auto one = TimeCheckKeys(plainFirst ? plainBoard : tracedBoard, 0, 1);
+        const auto two = TimeCheckKeys(plainFirst ? tracedBoard : plainBoard, 0, 1);
+        ok = !one.empty() && !two.empty();
+        if (!ok) break;
+        (plainFirst ? without : with).push_back(one[0]);
+        (plainFirst ? with : without).push_back(two[0]);
+      }
+      std::ifstream written(tracePath, std::ios::binary | std::ios::ate);
+      const double traceBytes = static_cast<double>(written.tellg());
+      if (!ok || traceBytes <= 0) {
+        std::fprintf(stderr, "bench: the round trips with --trace failed\n");
+        failed = true;
+      } else {
+        const double med = Rank(with, 0.5), baseMed = Rank(without, 0.5);
+        Row(pinned ? "check-key round trip with --trace, median (pinned)" : "check-key round trip with --trace, median",
+            Fmt("%.1f µs", med), Fmt("%.1f µs without", baseMed), Fmt("≤ %.1f µs (+10%%)", baseMed * 1.1),
+            Verdict(med <= baseMed * 1.1));
+        const double exchanges = static_cast<double>(opt.Pings + kWarmUp + 2);
+        Row("trace written per check-key round trip", Fmt("%.0f bytes", traceBytes / exchanges),
+            Fmt("%.1f MB in all", traceBytes / 1e6), "—", "info");
+      }
+    }
+    ::unlink(tracePath);
+    UnpinThisThread();
   }
 
   const long hwm = console.PeakResidentKb();

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/interfaces.h"
+#include "link/link_observer.h"
 #include "link/packets.h"
 #include "link/rx_ring.h"
 
@@ -66,10 +67,18 @@ class TLink {
   // data: the next block is judged by its length bytes too, even when it
   // starts cleanly. Cleared by the next packet accepted.
   bool FramingInDoubt = false;
+  // Told of every event on the wire (statistics, trace); none when null.
+  ILinkObserver* Observer = nullptr;
 
  private:
+  // SendPacket as try number `attempt` (from 1) of the same packet.
+  uint16_t SendTry(const void* buffer, size_t n, int attempt);
+  // Reports the bytes skipped so far before a 0x77, if any.
+  void ReportNoise();
+
   ILinkPort* Port;
   IMessagePump* Pump;
+  uint32_t NoiseRun = 0;  // bytes skipped before the 0x77 of the packet being read
 };
 
 }  // namespace wire

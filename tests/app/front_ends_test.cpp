@@ -109,9 +109,44 @@ TEST_F(TerminalViewTest, StatusLineTellsWhyThereIsNoImage) {
   Session.ImageMessageOut = [&](const std::string& line) { errors.push_back(line); };
   Session.Floppy.OpenImage("/no/such/dir/disk.img", false);
   EXPECT_EQ(errors, std::vector<std::string>{"Can not open image file /no/such/dir/disk.img: No such file or directory"});
+  // Too long for 80 columns: the help hint and the device path give way, the reason stays.
   EXPECT_EQ(View->StatusLine(),
-            " COM1 /dev/ttyS0 | disconnected | 0 bytes | A: none (Can not open image file "
-            "/no/such/dir/disk.img: No such file or directory) | Ctrl-] ? help");
+            " COM1 | disconnected | 0 bytes | A: none (Can not open image file "
+            "/no/such/dir/disk.img: No such file or directory)");
+}
+
+TEST_F(TerminalViewTest, StatusLineCountsRequestsAndCommandKeyIShowsTheLinkStatistics) {
+  auto& counts = Session.Stats.Counts;
+  counts.Requests = {1, 40, 2, 7, 0, 0};
+  counts.Replies = 10;
+  counts.NaksReceived = 1;
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/ttyS0 | disconnected | 0 bytes | 50 req 1 err | Ctrl-] ? help");
+  Type("\x1di");
+  EXPECT_EQ(View->StatusLine(), " req 50: hs 1 vid 40 dsk 2 kbd 7 | rep 10 | NAK in 1");
+  counts.Replies = 11;  // kept up to date while it stands
+  EXPECT_EQ(View->StatusLine(), " req 50: hs 1 vid 40 dsk 2 kbd 7 | rep 11 | NAK in 1");
+  for (int i = 0; i < 50; ++i) static_cast<app::ISessionView&>(*View).Refresh(false);  // 5 s
+  EXPECT_EQ(View->StatusLine().rfind(" COM1 ", 0), 0u) << View->StatusLine();
+  Type("\x1d?");
+  EXPECT_NE(View->StatusLine().find("i stats"), std::string::npos) << View->StatusLine();
+  EXPECT_LE(View->StatusLine().size(), 80u);
+}
+
+TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFirst) {
+  app::TOptions options;
+  options.Com1 = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  app::TSession session(options);
+  app::TTerminalView::TConfig config;
+  config.InFd = In[0];
+  config.OutFd = Out;
+  app::TTerminalView view(session, config);
+  session.Stats.Counts.Requests[1] = 5;
+  static_cast<app::ISessionView&>(view).StatusChanged("Timeout!");
+  // The help hint and the long device path go; the state, the count, the
+  // requests and the word stay.
+  EXPECT_EQ(view.StatusLine(), " COM1 | disconnected | 0 bytes | 5 req | Timeout!");
+  session.Keyboard.ShiftFlags = 0x7F;  // every shift word as well: the requests go too
+  EXPECT_EQ(view.StatusLine(), " COM1 | disconnected | 0 bytes | Timeout! | NUML CAPS SCRL SHIFT CTRL ALT");
 }
 
 TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {

@@ -64,7 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{{"--connect=yes"}, "--connect takes no value"},
                       TBadCase{{"--com3=/dev/ttyS2"}, "unknown option '--com3=/dev/ttyS2'"},
                       TBadCase{{"--terminal", "--headless"},
-                               "--terminal and --headless exclude each other"}),
+                               "--terminal and --headless exclude each other"},
+                      TBadCase{{"--trace"}, "--trace needs a file name"},
+                      TBadCase{{"--trace-data"}, "--trace-data needs --trace FILE"},
+                      TBadCase{{"--trace", "t", "--trace-data=1"}, "--trace-data takes no value"}),
     testsupport::TIndexName());
 
 // Each option as the field it sets; both forms of a value give the same.
@@ -119,7 +122,12 @@ INSTANTIATE_TEST_SUITE_P(
         TGoodCase{{"--read-only"},
                   [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); }, "onoff"},
         TGoodCase{{"--full-keys"},
-                  [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); }, "offon"}),
+                  [](const app::TOptions& o) { return Flag(o.ReadOnly) + Flag(o.FullKeys); }, "offon"},
+        TGoodCase{{"--no-reconnect"}, [](const app::TOptions& o) { return Flag(o.NoReconnect); }, "on"},
+        TGoodCase{{"--trace", "wire.log"},
+                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logoff"},
+        TGoodCase{{"--trace-data", "--trace=wire.log"},
+                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logon"}),
     testsupport::TIndexName());
 
 TEST(Options, VersionPrintsTheProgramAndItsVersionAndExitsZero) {

@@ -170,6 +170,26 @@ TEST_F(WindowTest, TimerShowsTheByteCountEveryFifthTick) {
   EXPECT_EQ(Window->Label2->text(), "1234");
 }
 
+TEST_F(WindowTest, StatusLabelsToolTipShowsTheLinkStatisticsOfThisConnection) {
+  testsupport::TPtyBoard board;
+  app::TOptions o;
+  o.Com1 = board.SlavePath();
+  MakeWindow(o);
+  Window->Session.Stats.Counts.Requests[1] = 42;  // a connection before
+  Window->Session.Stats.Counts.NoiseBytes = 7;
+  for (int i = 0; i < 5; ++i) Window->Timer1Timer();
+  const std::string before = Window->Label2->toolTip().toStdString();
+  EXPECT_EQ(before.rfind("Link statistics since Connect\nRequests: 42 (handshake 0, video 42, disk 0,", 0), 0u) << before;
+  EXPECT_NE(before.find("\nNoise bytes: 7\n"), std::string::npos) << before;
+  std::string during;
+  WhileConnected([&] {
+    for (int i = 0; i < 5; ++i) Window->Timer1Timer();
+    during = Window->Label2->toolTip().toStdString();
+  });
+  EXPECT_EQ(during.rfind("Link statistics since Connect\nRequests: 0 (", 0), 0u) << during;
+  EXPECT_NE(during.find("\nNoise bytes: 0\n"), std::string::npos) << during;
+}
+
 TEST_F(WindowTest, TimerCountsTheWatchdogDown) {
   MakeWindow();
   TicksByHand();
