@@ -100,6 +100,9 @@ void TConDos::FormCreate(const TOptions& options) {
     if (name.isEmpty()) return std::nullopt;
     return name;
   };
+  ShowStatistics = [this](const QString& text) {
+    QMessageBox::information(this, QStringLiteral("Link statistics"), text);
+  };
   RunPortDialog = [this](bool com2) {
     return ChoosePort(this, QString::fromLatin1(com2 ? "COM2" : "COM1"), Session.DeviceFor(com2),
                       comm::ListSerialPorts());
@@ -437,6 +440,8 @@ void TConDos::BuildScreenMenu() {
       {"Change floppy image...", [this] { ChangeFloppyImage(); }, {}, {}, true, {}},
       {"Write-protect image", [this] { ToggleWriteProtect(); }, [this] { return Session.WriteProtected(); }, {},
        false, {}},
+      {"Link statistics...",
+       [this] { ShowStatistics(QString::fromStdString(FormatStats(Session.Stats.Counts))); }, {}, {}, true, {}},
       // The port is fixed while connected, as the COM items are.
       {"Serial port for COM1...", [this] { ChooseSerialPort(false); }, {}, {}, true, disconnected},
       {"Serial port for COM2...", [this] { ChooseSerialPort(true); }, {}, {}, false, disconnected},

@@ -86,6 +86,8 @@ class TConDos : public QWidget, private ISessionView {
   // message box (text, detail).
   std::function<std::optional<QString>()> RunOpenDialog;
   std::function<void(const QString&, const QString&)> ShowMessage;
+  // Shows the link statistics (a text of several lines).
+  std::function<void(const QString&)> ShowStatistics;
   // The port chooser (nothing: cancelled).
   std::function<std::optional<std::string>(bool com2)> RunPortDialog;
   // The save dialog (title, filter; empty result: cancelled).

@@ -69,6 +69,8 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Floppy.OnImageMessage = [this](const std::string& line) {
     if (ImageMessageOut) ImageMessageOut(line);
   };
+  // Keys refused by a full queue, typed, pasted or sent by a command, are counted.
+  Keyboard.OnKeyDropped = [this] { Stats.NoteDroppedKey(); };
   Floppy.WriteProtect = options.ReadOnly;
   Keyboard.FullKeys = options.FullKeys;
 
@@ -311,7 +313,7 @@ void TSession::RequestScreenOnce() {
 void TSession::SendCtrlAltDel() {
   Keyboard.ShiftFlags |= keyboard::kFlagCtrl | keyboard::kFlagAlt;
   Keyboard.PrintKBDState();
-  if (!Keyboard.PushKey(keyboard::kDelKeyCode)) Stats.NoteDroppedKey();  // as the Del button
+  Keyboard.PushKey(keyboard::kDelKeyCode);  // as the Del button
   CtrlAltDelTicks = kCtrlAltDelHoldTicks;
 }
 

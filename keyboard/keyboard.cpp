@@ -115,6 +115,7 @@ bool TKeyboard::PushKey(uint16_t code) {
   // and a further code would make it look empty. Drop it, as a PC BIOS does.
   if (next == Slot(KeyReadIndex)) {
     ++DroppedKeys;
+    if (OnKeyDropped) OnKeyDropped();
     return false;
   }
   KeyQueue[Slot(KeyWriteIndex)] = code;

@@ -97,6 +97,8 @@ class TKeyboard {
   bool RefreshRequest = false;
   // Codes refused because the queue was full, since the start.
   uint64_t DroppedKeys = 0;
+  // Told of each key the full queue refused (the link statistics count them).
+  std::function<void()> OnKeyDropped;
   // The codes a PC BIOS gives for Alt+letters, Ctrl+cursor keys and the like
   // instead of the key table's plain keys (--full-keys).
   bool FullKeys = false;

@@ -130,6 +130,8 @@ TEST_F(TerminalViewTest, StatusLineCountsRequestsAndCommandKeyIShowsTheLinkStati
   Type("\x1d?");
   EXPECT_NE(View->StatusLine().find("i stats"), std::string::npos) << View->StatusLine();
   EXPECT_LE(View->StatusLine().size(), 80u);
+  Type(std::string(16, 'k'));  // the queue holds 15: the 16th key is dropped, and counted
+  EXPECT_EQ(counts.DroppedKeys, 1u);
 }
 
 TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFirst) {

@@ -535,7 +535,7 @@ TEST_F(WindowTest, RightClickOnTheImageOpensTheScreenMenu) {
   }
   EXPECT_EQ(texts, (QStringList{"Copy screen text", "Save screenshot...", "Save screen text...", "Paste text as keys",
                                 "Full BIOS key codes", "Change floppy image...", "Write-protect image",
-                                "Serial port for COM1...", "Serial port for COM2..."}));
+                                "Link statistics...", "Serial port for COM1...", "Serial port for COM2..."}));
   menu->close();
 }
 
@@ -755,6 +755,12 @@ TEST_F(WindowTest, FloppyToolTipShowsTheImageAndWhyItIsNotServed) {
 
 TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
   MakeWindow();
+  // The statistics entry shows this connection's counts.
+  QString shown;
+  Window->ShowStatistics = [&shown](const QString& text) { shown = text; };
+  Window->Session.Stats.Counts.NaksReceived = 3;
+  RunMenuEntry("Link statistics...");
+  EXPECT_TRUE(shown.contains("NAKs received: 3")) << shown.toStdString();
   Window->RunPortDialog = [](bool com2) -> std::optional<std::string> {
     return com2 ? std::optional<std::string>("rfc2217://lab:2001") : std::nullopt;
   };
