@@ -1,5 +1,7 @@
 #include "app/console_log.h"
 
+#include "app/append_file.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,12 +28,8 @@ constexpr size_t kLongestLine = 64 * 1024;  // a board that never ends a line st
 }  // namespace
 
 bool TConsoleLog::Open(const std::string& path, std::string& error) {
-  Fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  if (Fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  Fd = OpenForAppend(path, error);
+  return Fd >= 0;
 }
 
 TConsoleLog::~TConsoleLog() {
@@ -76,18 +74,7 @@ void TConsoleLog::Finish() {
 
 void TConsoleLog::Put(const std::string& line) {
   if (Fd < 0 || !Error.empty()) return;
-  size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = ::write(Fd, line.data() + done, line.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      Error = std::strerror(n < 0 ? errno : EIO);
-      return;
-    }
-  }
+  Error = WriteFully(Fd, line.data(), line.size());
 }
 
 }  // namespace app

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/append_file.h"
 #include "app/trace_decode.h"
 
 namespace app {
@@ -75,11 +76,8 @@ TTraceWriter::~TTraceWriter() {
 }
 
 bool TTraceWriter::Open(const std::string& path, bool withData, std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  const int fd = OpenForAppend(path, error);
+  if (fd < 0) return false;
   if (Fd >= 0) ::close(Fd);
   Fd = fd;
   WithData = withData;
@@ -284,17 +282,9 @@ void TTraceWriter::Idle() { Flush(); }
 
 void TTraceWriter::Flush() {
   if (Line.empty()) return;
-  size_t done = 0;
-  while (Fd >= 0 && Error.empty() && done < Line.size()) {
-    const ssize_t n = ::write(Fd, Line.data() + done, Line.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      Error = std::strerror(n < 0 ? errno : EIO);
-      if (OnWriteError) OnWriteError(Error);
-    }
+  if (Fd >= 0 && Error.empty()) {
+    Error = WriteFully(Fd, Line.data(), Line.size());
+    if (!Error.empty() && OnWriteError) OnWriteError(Error);
   }
   Line.clear();
 }
