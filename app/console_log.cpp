@@ -1,13 +1,8 @@
 #include "app/console_log.h"
 
-#include "app/append_file.h"
-
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-
+#include "app/append_file.h"
 #include "display/cp437.h"
 
 namespace app {

@@ -302,8 +302,7 @@ void TConDos::OpenComClick() {
 void TConDos::CloseComClick() { Session.Disconnect(); }
 
 void TConDos::ChooseSerialPort(bool com2) {
-  // The port is fixed while connected, as the COM items are.
-  if (Session.Connected() || Session.Running()) return;
+  if (PortFixed()) return;
   const auto device = RunPortDialog(com2);
   if (!device) return;
   Session.SetDevice(com2, *device);
@@ -424,13 +423,9 @@ void TConDos::FormActivate() {
   keyboard::SyncLocksFromSystem(Keyboard);
 }
 
-}  // namespace app
-
-namespace app {
-
 void TConDos::BuildScreenMenu() {
   const auto connected = [this] { return Session.Connected(); };
-  const auto disconnected = [this] { return !Session.Connected() && !Session.Running(); };
+  const auto disconnected = [this] { return !PortFixed(); };
   ScreenMenu = {
       {"Copy screen text", [this] { CopyScreenText(); }, {}, {}, false, {}},
       {"Save screenshot...", [this] { SaveScreenshot(); }, {}, {}, false, {}},

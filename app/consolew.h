@@ -63,6 +63,8 @@ class TConDos : public QWidget, private ISessionView {
   // "Serial port for COM1..." / "COM2...": the device (or network address)
   // behind the item, chosen while disconnected; its tool tip shows the choice.
   void ChooseSerialPort(bool com2);
+  // The port is fixed while connected (or connecting), as the COM items are.
+  bool PortFixed() const { return Session.Connected() || Session.Running(); }
 
   // The screen image's menu and its commands.
   void CopyScreenText();

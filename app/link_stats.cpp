@@ -58,42 +58,26 @@ namespace {
 
 std::string Num(uint64_t n) { return std::to_string(n); }
 
-// One labelled count of the statistics text.
+// Each count with its label in the statistics text and its short name on one line.
 struct TStatLine {
   const char* Label;
+  const char* Short;
   uint64_t TLinkCounts::*Count;
 };
 constexpr TStatLine kStatLines[] = {
-    {"Replies sent", &TLinkCounts::Replies},
-    {"Blocks received", &TLinkCounts::BlocksReceived},
-    {"Blocks sent", &TLinkCounts::BlocksSent},
-    {"NAKs sent", &TLinkCounts::NaksSent},
-    {"NAKs received", &TLinkCounts::NaksReceived},
-    {"Resends", &TLinkCounts::Resends},
-    {"Dropped requests", &TLinkCounts::DroppedRequests},
-    {"Replies or blocks given up", &TLinkCounts::GivenUp},
-    {"Watchdog aborts", &TLinkCounts::WatchdogAborts},
-    {"Disconnect aborts", &TLinkCounts::DisconnectAborts},
-    {"Noise bytes", &TLinkCounts::NoiseBytes},
-    {"Port lost", &TLinkCounts::LostPort},
-    {"Dropped keys", &TLinkCounts::DroppedKeys},
-};
-
-// The same counts on one line, under short names.
-constexpr TStatLine kShortLines[] = {
-    {"rep", &TLinkCounts::Replies},
-    {"blk in", &TLinkCounts::BlocksReceived},
-    {"blk out", &TLinkCounts::BlocksSent},
-    {"NAK out", &TLinkCounts::NaksSent},
-    {"NAK in", &TLinkCounts::NaksReceived},
-    {"resent", &TLinkCounts::Resends},
-    {"dropped", &TLinkCounts::DroppedRequests},
-    {"given up", &TLinkCounts::GivenUp},
-    {"watchdog", &TLinkCounts::WatchdogAborts},
-    {"disc", &TLinkCounts::DisconnectAborts},
-    {"noise", &TLinkCounts::NoiseBytes},
-    {"port lost", &TLinkCounts::LostPort},
-    {"keys lost", &TLinkCounts::DroppedKeys},
+    {"Replies sent", "rep", &TLinkCounts::Replies},
+    {"Blocks received", "blk in", &TLinkCounts::BlocksReceived},
+    {"Blocks sent", "blk out", &TLinkCounts::BlocksSent},
+    {"NAKs sent", "NAK out", &TLinkCounts::NaksSent},
+    {"NAKs received", "NAK in", &TLinkCounts::NaksReceived},
+    {"Resends", "resent", &TLinkCounts::Resends},
+    {"Dropped requests", "dropped", &TLinkCounts::DroppedRequests},
+    {"Replies or blocks given up", "given up", &TLinkCounts::GivenUp},
+    {"Watchdog aborts", "watchdog", &TLinkCounts::WatchdogAborts},
+    {"Disconnect aborts", "disc", &TLinkCounts::DisconnectAborts},
+    {"Noise bytes", "noise", &TLinkCounts::NoiseBytes},
+    {"Port lost", "port lost", &TLinkCounts::LostPort},
+    {"Dropped keys", "keys lost", &TLinkCounts::DroppedKeys},
 };
 
 }  // namespace
@@ -117,8 +101,8 @@ std::string FormatStatsLine(const TLinkCounts& c) {
     services += " " + std::string(ServiceShortName(slot)) + " " + Num(c.Requests[slot]);
   }
   if (!services.empty()) text += ":" + services;
-  for (const auto& line : kShortLines) {
-    if (c.*(line.Count) != 0) text += " | " + std::string(line.Label) + " " + Num(c.*(line.Count));
+  for (const auto& line : kStatLines) {
+    if (c.*(line.Count) != 0) text += " | " + std::string(line.Short) + " " + Num(c.*(line.Count));
   }
   return text;
 }

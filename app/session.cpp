@@ -113,11 +113,15 @@ std::string TSession::OpenName() const {
   return &LinkPort.Current() == &Net ? PortDevice() : PortName();
 }
 
-void TSession::Broadcast(const std::string& status) {
-  LastStatus = status;
+void TSession::EachView(const std::function<void(ISessionView&)>& tell) {
   // A view may add or remove views from its handler: walk a copy.
   const auto views = Views;
-  for (ISessionView* v : views) v->StatusChanged(status);
+  for (ISessionView* v : views) tell(*v);
+}
+
+void TSession::Broadcast(const std::string& status) {
+  LastStatus = status;
+  EachView([&](ISessionView& v) { v.StatusChanged(status); });
 }
 
 void TSession::ShowStatus(const char* text) { Broadcast(text); }
@@ -157,7 +161,6 @@ void TSession::Connect(const TConnectChoice& choice) {
   Link.AbortRequested = 0;
   Link.PortLost = false;
   PortLostShown = false;
-  PortIsLost = false;
   Keyboard.ResetQueue();
   LinkPort.Use(net::IsNetworkName(PortDevice()) ? static_cast<IBoardPort*>(&Net)
                                                   : static_cast<IBoardPort*>(&Serial));
@@ -166,10 +169,10 @@ void TSession::Connect(const TConnectChoice& choice) {
   if (!OpenPort(reason)) {
     // A port that cannot be opened is a failure, not a connection to nothing.
     if (!reason.empty()) {
-      for (ISessionView* v : std::vector(Views)) v->Failure("Error Opening COM", reason);
+      EachView([&](ISessionView& v) { v.Failure("Error Opening COM", reason); });
     } else {
       // Disconnect while connecting: Connect ends here as the loop would have.
-      for (ISessionView* v : std::vector(Views)) v->LoopEnded();
+      EachView([&](ISessionView& v) { v.LoopEnded(); });
     }
     return;
   }
@@ -193,7 +196,7 @@ void TSession::Connect(const TConnectChoice& choice) {
     Trace->Start("connect " + PortName() + " " + PortDevice() + " at " + when);
   }
   IsConnected = true;
-  for (ISessionView* v : std::vector(Views)) v->ConnectionChanged(true);
+  EachView([&](ISessionView& v) { v.ConnectionChanged(true); });
   RunLoop();
 }
 
@@ -226,9 +229,9 @@ void TSession::RunLoop() {
   if (!TraceFailure.empty()) {
     const std::string detail = std::move(TraceFailure);
     TraceFailure.clear();
-    for (ISessionView* v : std::vector(Views)) v->Failure("Error Writing Trace", detail);
+    EachView([&](ISessionView& v) { v.Failure("Error Writing Trace", detail); });
   }
-  for (ISessionView* v : std::vector(Views)) v->LoopEnded();
+  EachView([&](ISessionView& v) { v.LoopEnded(); });
 }
 
 void TSession::Disconnect() {
@@ -237,23 +240,22 @@ void TSession::Disconnect() {
   ReconnectTimer.stop();
   ++ReopenAttempt;
   Reopening = false;
-  PortIsLost = false;
   Link.PortLost = false;
   try {
     LinkPort.Current().Close();
   } catch (const std::exception& e) {
-    for (ISessionView* v : std::vector(Views)) v->Failure("Error Closing COM", e.what());
+    EachView([&](ISessionView& v) { v.Failure("Error Closing COM", e.what()); });
   }
   Floppy.DropPending();
   Floppy.CloseImage();
   Floppy.FreeTrackBuffer();
   Paster.Clear();
   IsConnected = false;
-  for (ISessionView* v : std::vector(Views)) v->ConnectionChanged(false);
+  EachView([&](ISessionView& v) { v.ConnectionChanged(false); });
 }
 
 void TSession::Lost(const std::string& reason) {
-  if (!IsConnected || PortIsLost) return;
+  if (!IsConnected || Link.PortLost) return;
   if (Options.NoReconnect) {
     if (PortLostShown) return;
     // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
@@ -264,7 +266,6 @@ void TSession::Lost(const std::string& reason) {
   }
   // Nothing from before the loss may be completed with bytes from after it:
   // the exchange in progress is abandoned and what was not read is dropped.
-  PortIsLost = true;
   NotePortLost();
   Link.PortLost = true;
   Link.Rx.DiscardUnread();
@@ -281,7 +282,7 @@ void TSession::Lost(const std::string& reason) {
 }
 
 void TSession::TryReopen() {
-  if (!IsConnected || !PortIsLost || Reopening) return;
+  if (!IsConnected || !Link.PortLost || Reopening) return;
   Reopening = true;
   const uint64_t attempt = ++ReopenAttempt;
   LinkPort.Current().Open(OpenName(), [this, attempt](bool ok, const std::string&) {
@@ -299,7 +300,6 @@ void TSession::Back() {
   // The board's retries bring the link up again; nothing of before is kept.
   Link.Rx.DiscardUnread();
   Link.PortLost = false;
-  PortIsLost = false;
   std::fprintf(stderr, "consolew: %s is back\n", PortDevice().c_str());
   Screen.ConPrintf("Serial port back\r\n");
   Broadcast(std::to_string(Link.Rx.RxCount));
@@ -349,7 +349,7 @@ void TSession::Tick() {
   Paster.Feed(Keyboard);
   const bool dirty = Screen.ScreenDirty != 0;
   Screen.ScreenDirty = 0;
-  for (ISessionView* v : std::vector(Views)) v->Refresh(dirty);
+  EachView([&](ISessionView& v) { v.Refresh(dirty); });
 
   if (CtrlAltDelTicks > 0 && Keyboard.QueueEmpty() && CtrlAltDelTicks-- == 1) {
     CtrlAltDelTicks = 1;
@@ -358,8 +358,8 @@ void TSession::Tick() {
 
   TickDivider = (TickDivider + 1) % 5;
   if (TickDivider == 0) {
-    Broadcast(PortIsLost ? std::string("Lost") : std::to_string(Link.Rx.RxCount));
-    for (ISessionView* v : std::vector(Views)) v->SlowTick();
+    Broadcast(Link.PortLost ? std::string("Lost") : std::to_string(Link.Rx.RxCount));
+    EachView([&](ISessionView& v) { v.SlowTick(); });
     // The one-off request stands until the board has been told (the keyboard clears it).
     if (RefreshOnce && !Keyboard.RefreshRequest) RefreshOnce = false;
     bool wanted = RefreshOnce;

@@ -136,7 +136,7 @@ class TSession : private IStatusSink {
   bool Running() const { return LoopRunning || Opening; }
   bool Connected() const { return IsConnected; }
   // The open port went away and the session waits for it to come back.
-  bool PortLost() const { return PortIsLost; }
+  bool PortLost() const { return Link.PortLost; }
   const std::string& Status() const { return LastStatus; }
   // The device behind the port chosen at the last Connect (or COM1 before any).
   std::string PortDevice() const;
@@ -176,6 +176,7 @@ class TSession : private IStatusSink {
  private:
   void ShowStatus(const char* text) override;
   void Broadcast(const std::string& status);
+  void EachView(const std::function<void(ISessionView&)>& tell);
   void RunLoop();
   // Opens the chosen port, waiting (with the window alive) until it is open or
   // has failed; false with `reason` (empty when Disconnect cancelled it).
@@ -196,7 +197,6 @@ class TSession : private IStatusSink {
   bool InTick = false;
   bool Opening = false;
   bool PortLostShown = false;
-  bool PortIsLost = false;
   bool Reopening = false;
   uint64_t ReopenAttempt = 0;
   TReconnectPolicy ReconnectDelays;

@@ -8,6 +8,7 @@
 
 #include "app/service_loop.h"
 #include "display/cp437.h"
+#include "keyboard/keyboard.h"
 
 namespace app {
 
@@ -17,16 +18,6 @@ using wire::Hi;
 using wire::Lo;
 using wire::TReplyPacket;
 using wire::TRequestPacket;
-
-void Appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Appendf(std::string& out, const char* format, ...) {
-  char buffer[160];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  if (n > 0) out.append(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
-}
 
 // "1 block", "18 blocks".
 void Blocks(std::string& out, unsigned n) { Appendf(out, "%u block%s", n, n == 1 ? "" : "s"); }
@@ -322,6 +313,19 @@ void FunctionName(std::string& out, const TFunction* f, uint8_t ah) {
 
 }  // namespace
 
+void Appendf(std::string& out, const char* format, ...) {
+  char buffer[160];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n > 0) out.append(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
+}
+
+uint8_t ByteSum(const void* bytes, size_t n) {
+  return static_cast<uint8_t>(0x100 - wire::PacketChecksum(bytes, n));
+}
+
 size_t ServiceSlot(uint8_t service) {
   for (size_t slot = 0; slot < kUnknownServiceSlot; ++slot) {
     if (kServices[slot].Number == service) return slot;
@@ -370,7 +374,7 @@ void DecodeReply(const TRequestPacket& request, int nth, const TReplyPacket& rep
 
 void DecodeKey(uint16_t code, std::string& out) {
   Appendf(out, "%04X", code);
-  if (code == 0x7F00) {
+  if (code == keyboard::kRefreshCode) {
     out += " (refresh screen)";
     return;
   }
@@ -391,7 +395,7 @@ void DecodeBlock(const wire::TSectorBlock& block, unsigned index, unsigned total
       out += ", checksum ok";
       break;
     case wire::TRxVerdict::BadChecksum:
-      Appendf(out, ", checksum bad (sum %02X)", (0x100 - wire::PacketChecksum(&block, sizeof block)) & 0xFF);
+      Appendf(out, ", checksum bad (sum %02X)", ByteSum(&block, sizeof block));
       break;
     case wire::TRxVerdict::BadFraming:
       Appendf(out, ", checksum ok but length bytes %02X %02X", Lo(block.Length), Hi(block.Length));

@@ -42,6 +42,11 @@ void DecodeBlock(const wire::TSectorBlock& block, unsigned index, unsigned total
 // line starting with `indent` and its offset, and ending in a line feed.
 void BlockHex(const wire::TSectorBlock& block, std::string_view indent, std::string& out);
 
+// printf-style text appended to `out` (a line of the trace: at most 159 bytes).
+void Appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The sum of `n` bytes modulo 256: 0 for a packet with a good checksum.
+uint8_t ByteSum(const void* bytes, size_t n);
+
 // A BIOS key code as the trace shows it: "1E61 'a'", "4B00", "7F00 (refresh screen)".
 void DecodeKey(uint16_t code, std::string& out);
 

@@ -1,23 +1,20 @@
 #include "app/trace_writer.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "app/append_file.h"
 #include "app/trace_decode.h"
+#include "link/link.h"
 
 namespace app {
 
 namespace {
 
-constexpr int kTries = 3;
+constexpr int kTries = wire::TLink::kTries;
 constexpr size_t kFlushAt = 64 * 1024;
 constexpr std::string_view kHexIndent = "               ";  // under the kind column
 
@@ -25,16 +22,6 @@ uint64_t SteadyMicros() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
-}
-
-void Appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Appendf(std::string& out, const char* format, ...) {
-  char buffer[128];
-  va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  if (n > 0) out.append(buffer, std::min(static_cast<size_t>(n), sizeof buffer - 1));
 }
 
 // The service column is as wide as the longest name.
@@ -181,7 +168,7 @@ void TTraceWriter::PacketReceived(const uint8_t* bytes, size_t n, wire::TRxVerdi
     Begin('!');
     if (verdict == wire::TRxVerdict::BadChecksum) {
       Appendf(Line, "checksum bad on the %s: its bytes sum to %02X, not 00\n", what,
-              (0x100 - wire::PacketChecksum(bytes, n)) & 0xFF);
+              ByteSum(bytes, n));
     } else {
       Appendf(Line, "the block was framed inside its own data (length bytes not 04 02)\n");
     }

@@ -29,6 +29,12 @@ bool Lock(int fd, int operation) {
   return true;
 }
 
+// The descriptor blocks again once open (O_NONBLOCK only kept a FIFO from hanging the open).
+void ClearNonBlock(int fd) {
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+}
+
 }  // namespace
 
 std::string ImageErrorText(int error) {
@@ -48,11 +54,10 @@ TOpenOutcome TImageFile::Open(const std::string& name, bool readOnly,
   Close();
   const TOpenFunction& doOpen = openFunction ? openFunction : TOpenFunction(SystemOpen);
   // O_NONBLOCK: a FIFO or a device must not hang the open; it is refused below.
-  const int common = kOpenFlags;
   bool readOnlyNow = readOnly;
-  int fd = doOpen(name.c_str(), common | (readOnly ? O_RDONLY : O_RDWR));
+  int fd = doOpen(name.c_str(), kOpenFlags | (readOnly ? O_RDONLY : O_RDWR));
   if (fd < 0 && !readOnly && ShouldRetryReadOnly(errno)) {
-    fd = doOpen(name.c_str(), common | O_RDONLY);
+    fd = doOpen(name.c_str(), kOpenFlags | O_RDONLY);
     readOnlyNow = true;
   }
   if (fd < 0) {
@@ -72,8 +77,7 @@ TOpenOutcome TImageFile::Open(const std::string& name, bool readOnly,
     ::close(fd);
     return TOpenOutcome::ooFailed;
   }
-  const int fl = ::fcntl(fd, F_GETFL);
-  if (fl >= 0) (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  ClearNonBlock(fd);
   Fd = fd;
   IsReadOnly = readOnlyNow;
   Writable = !readOnlyNow;
@@ -184,8 +188,7 @@ bool TImageFile::SetWriteProtect(bool on, const TOpenFunction& openFunction) {
     (void)Lock(Fd, LOCK_SH);
     return false;
   }
-  const int fl = ::fcntl(fd, F_GETFL);
-  if (fl >= 0) (void)::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  ClearNonBlock(fd);
   ::close(Fd);
   Fd = fd;
   Writable = true;

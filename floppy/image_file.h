@@ -36,9 +36,9 @@ class TImageFile {
 
   // Opens `name` for reading and writing (or only reading when `readOnly`),
   // without blocking on FIFOs or devices; anything but a regular file is
-  // refused. The file is locked while it is open (flock, as mtools locks its
-  // images): exclusively when writable, shared when read-only; a file another
-  // program holds a lock on that conflicts is refused (LastError EWOULDBLOCK).
+  // refused. The file is locked while it is open (flock): exclusively when
+  // writable, shared when read-only; a file another program holds a lock on
+  // that conflicts is refused (LastError EWOULDBLOCK).
   // Closes a file already open first.
   TOpenOutcome Open(const std::string& name, bool readOnly, const TOpenFunction& openFunction = {});
 

@@ -11,21 +11,10 @@ void TLink::WaitForByte() {
     // Disconnect frees the image and the track buffer that the exchange works
     // on: once it has been pressed no wait returns, not even with bytes that
     // arrived in the same turn of the message loop.
-    if (AbortRequested != 0 || PortLost) {
-      if (Observer != nullptr) {
-        ReportNoise();
-        Observer->Aborted(AbortRequested != 0 ? TAbortReason::Disconnect : TAbortReason::PortLost);
-      }
-      throw TAbortExchange{};
-    }
+    if (AbortRequested != 0) LeaveWait(TAbortReason::Disconnect);
+    if (PortLost) LeaveWait(TAbortReason::PortLost);
     if (Rx.RxHasData()) return;
-    if (Watchdog <= 0) {
-      if (Observer != nullptr) {
-        ReportNoise();
-        Observer->Aborted(TAbortReason::Watchdog);
-      }
-      throw TAbortExchange{};
-    }
+    if (Watchdog <= 0) LeaveWait(TAbortReason::Watchdog);
     // Blocks in the window system until something happens (a byte, a tick, a click).
     if (Observer != nullptr) Observer->Idle();
     Pump->WaitForEvents();
@@ -78,6 +67,14 @@ uint16_t TLink::ReadPacket(void* buffer, size_t n) {
   SendByte(kAck);
   if (Observer != nullptr) Observer->PacketReceived(p, n, TRxVerdict::Good, kAck);
   return 0;
+}
+
+void TLink::LeaveWait(TAbortReason why) {
+  if (Observer != nullptr) {
+    ReportNoise();
+    Observer->Aborted(why);
+  }
+  throw TAbortExchange{};
 }
 
 void TLink::ReportNoise() {

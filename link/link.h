@@ -75,6 +75,8 @@ class TLink {
   uint16_t SendTry(const void* buffer, size_t n, int attempt);
   // Reports the bytes skipped so far before a 0x77, if any.
   void ReportNoise();
+  // Leaves a wait through the abort point, telling the observer why.
+  [[noreturn]] void LeaveWait(TAbortReason why);
 
   ILinkPort* Port;
   IMessagePump* Pump;

@@ -191,6 +191,12 @@ class SessionReconnectTest : public NetPortTest {
     Point(*Board);
   }
   void TearDown() override { fs::remove_all(Dir); }
+  // The adapter goes, and with it its by-id name (another program's new pty
+  // may get the old pts number meanwhile).
+  void Unplug() {
+    Board->Hangup();
+    fs::remove(Link);
+  }
   void Point(const testsupport::TPtyBoard& board) {
     fs::remove(Dir / "tmp");
     fs::create_symlink(board.SlavePath(), Dir / "tmp");
@@ -235,7 +241,7 @@ TEST_F(SessionReconnectTest, LostPortIsWaitedForAndReopenedWhenItComesBack) {
     // Half a request, then the cable is pulled: the exchange is abandoned.
     Board->Write({0x77, 0x0D, 0x00});
     ASSERT_TRUE(RunUntil([&] { return session.Link.Rx.RxCount >= 3; }));
-    Board->Hangup();
+    Unplug();
     ASSERT_TRUE(RunUntil([&] { return session.PortLost(); }));
     EXPECT_NE(ScreenText(session).find("Serial port lost: waiting for it to come back"), std::string::npos);
     EXPECT_TRUE(RunUntil([&] { return status == "Lost"; }, 1000));
@@ -251,7 +257,7 @@ TEST_F(SessionReconnectTest, LostPortIsWaitedForAndReopenedWhenItComesBack) {
     EXPECT_FALSE(session.Link.Rx.RxHasData());
     Board = std::move(again);
     // Lost again, and Disconnect ends the waiting: a new port is not opened.
-    Board->Hangup();
+    Unplug();
     ASSERT_TRUE(RunUntil([&] { return session.PortLost(); }));
   });
   EXPECT_FALSE(session.PortLost());

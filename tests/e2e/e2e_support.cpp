@@ -222,4 +222,26 @@ std::optional<std::string> MissingFatTools() {
   return std::nullopt;
 }
 
+TRunResult RunBoardSim(const std::vector<std::string>& boardArgs, const std::vector<std::string>& consoleArgs,
+                       const std::vector<std::string>& env) {
+  std::vector<std::string> argv{BoardSimPath(), "--unpaced", "--timeout", "20"};
+  argv.insert(argv.end(), boardArgs.begin(), boardArgs.end());
+  argv.insert(argv.end(), {"--console", ConsolePath(), "--"});
+  argv.insert(argv.end(), consoleArgs.begin(), consoleArgs.end());
+  return Run(argv, kBoardRunSeconds, env);
+}
+
+std::string LastJsonLine(const std::string& out) {
+  std::string json;
+  size_t start = 0;
+  while (start < out.size()) {
+    const size_t end = out.find('\n', start);
+    const std::string line = out.substr(start, end == std::string::npos ? end : end - start);
+    if (!line.empty() && line[0] == '{') json = line;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return json;
+}
+
 }  // namespace e2e

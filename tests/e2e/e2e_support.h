@@ -69,6 +69,20 @@ bool JsonTrue(const std::string& json, const std::string& key);
 std::vector<size_t> CorruptSectors(const TBytes& before, const TBytes& written,
                                    const TBytes& result);
 
+// How long a board-sim script with its console may take (longer under the sanitizers).
+#ifdef CONSOLEW_E2E_SLOW
+inline constexpr double kBoardRunSeconds = 110;
+#else
+inline constexpr double kBoardRunSeconds = 55;
+#endif
+
+// Runs board-sim unpaced (giving up the handshake after 20 s) with
+// `boardArgs`, the console started as its child with `consoleArgs`.
+TRunResult RunBoardSim(const std::vector<std::string>& boardArgs, const std::vector<std::string>& consoleArgs,
+                       const std::vector<std::string>& env = {});
+// The last line of `out` that starts with '{' (board-sim's JSON result); empty when none.
+std::string LastJsonLine(const std::string& out);
+
 // Build outputs, from the compile definitions of the test targets.
 std::string ConsolePath();
 std::string BoardSimPath();

@@ -11,11 +11,6 @@ namespace {
 
 using e2e::TBytes;
 
-#ifdef CONSOLEW_E2E_SLOW
-constexpr double kRunLimitSeconds = 110;
-#else
-constexpr double kRunLimitSeconds = 55;
-#endif
 
 class ImageE2E : public ::testing::Test {
  protected:
@@ -26,21 +21,9 @@ class ImageE2E : public ::testing::Test {
   // Runs board-sim (unpaced) with the console as its child; the JSON line is
   // the last line of its output.
   std::string RunBoard(std::vector<std::string> args) {
-    std::vector<std::string> argv{e2e::BoardSimPath(), "--unpaced", "--timeout", "20"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.end(), {"--console", e2e::ConsolePath(), "--", "-platform", "offscreen"});
-    Last = e2e::Run(argv, kRunLimitSeconds, {"QT_QPA_PLATFORM=offscreen"});
+    Last = e2e::RunBoardSim(args, {"-platform", "offscreen"}, {"QT_QPA_PLATFORM=offscreen"});
     EXPECT_FALSE(Last.TimedOut) << "board-sim ran out of time\n" << Last.Err;
-    std::string json;
-    size_t start = 0;
-    while (start < Last.Out.size()) {
-      const size_t end = Last.Out.find('\n', start);
-      const std::string line = Last.Out.substr(start, end == std::string::npos ? end : end - start);
-      if (!line.empty() && line[0] == '{') json = line;
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-    return json;
+    return e2e::LastJsonLine(Last.Out);
   }
 
   e2e::TTempDir Dir;

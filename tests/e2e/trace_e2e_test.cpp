@@ -21,11 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using e2e::TBytes;
 
-#ifdef CONSOLEW_E2E_SLOW
-constexpr double kRunLimitSeconds = 110;
-#else
-constexpr double kRunLimitSeconds = 55;
-#endif
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -90,12 +85,9 @@ class TraceE2E : public ::testing::Test {
   // board-sim (unpaced) running a script with the console as its child; the
   // trace as the console left it.
   std::string RunScript(std::vector<std::string> args) {
-    std::vector<std::string> argv{e2e::BoardSimPath(), "--unpaced", "--timeout", "20"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.end(), {"--console", e2e::ConsolePath(), "--", "--headless", "--trace", TracePath()});
-    Last = e2e::Run(argv, kRunLimitSeconds);
+    Last = e2e::RunBoardSim(args, {"--headless", "--trace", TracePath()});
     EXPECT_FALSE(Last.TimedOut) << Last.Err;
-    return std::string(Last.Out.rfind('{') == std::string::npos ? "" : Last.Out.substr(Last.Out.rfind('{')));
+    return e2e::LastJsonLine(Last.Out);
   }
 
   std::string TracePath() const { return (Dir / "wire.trace").string(); }
@@ -127,7 +119,7 @@ TEST_F(TraceE2E, DemoBoot) {
     ::_exit(127);
   }
   // The boot is over once the board polls the keyboard in its echo loop.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(static_cast<int>(kRunLimitSeconds));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(static_cast<int>(e2e::kBoardRunSeconds));
   while (Trace().find("| check key: no key\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(20ms);
   }
