@@ -5,8 +5,10 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
+PREFIX     ?= /usr/local
+DESTDIR    ?=
 
-.PHONY: all deps configure build test test-asan run demo bench fuzz tidy clean
+.PHONY: all deps configure build test test-asan run demo bench fuzz tidy install clean
 
 all: build
 
@@ -48,6 +50,14 @@ fuzz:
 # clang-tidy (.clang-tidy) over the core sources; any finding fails.
 tidy: build
 	@bash scripts/tidy.sh $(BUILD)
+
+# consolew and board-sim into $(DESTDIR)$(PREFIX)/bin. The build must exist
+# (made by `make build` when it does not); nothing is configured again here,
+# so `sudo make install` after `make build` writes only the installed files.
+install:
+	@test -f $(BUILD)/CMakeCache.txt || $(MAKE) build
+	cmake --build $(BUILD) -j $(JOBS) --target consolew board-sim
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -35,8 +35,11 @@ class IBoardPort : public wire::ILinkPort {
 
   // Bytes are waiting (the received-characters event).
   std::function<void(uint32_t count)> OnRxChar;
-  // A line error or a break: the status word ("Error", "Break").
-  std::function<void(const char* word)> OnLineEvent;
+  // A line error, with the device's error flags (the serial component's
+  // error event; comm::CE_* bits).
+  std::function<void(int errors)> OnError;
+  // A break was received (the serial component's break event).
+  std::function<void()> OnBreak;
   // The open port went away (device unplugged, connection closed or reset);
   // it is closed by then. Delivered from the event loop, never from inside a
   // call into the port.

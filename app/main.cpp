@@ -11,6 +11,7 @@
 #include "app/display_check.h"
 #include "app/front_ends.h"
 #include "app/options.h"
+#include "comm/port_list.h"
 
 namespace {
 
@@ -33,6 +34,11 @@ int main(int argc, char** argv) {
   if (parsed.ExitCode >= 0) {
     std::fputs(parsed.Message.c_str(), parsed.ExitCode == 0 ? stdout : stderr);
     return parsed.ExitCode;
+  }
+  if (parsed.Options.List) {
+    // The ports the chooser offers, one a line, as `tio -l` prints them.
+    for (const comm::TPortEntry& port : comm::ListSerialPorts()) std::printf("%s\n", comm::PortListLine(port).c_str());
+    return 0;
   }
   if (parsed.Options.Terminal || parsed.Options.Headless) return app::RunWithoutWindow(parsed.Options, argv[0]);
   if (!HasDisplay(parsed.Options)) {

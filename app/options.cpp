@@ -33,7 +33,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 11> kFlagOptions = {{
+constexpr std::array<TFlagOption, 12> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -45,6 +45,7 @@ constexpr std::array<TFlagOption, 11> kFlagOptions = {{
     {"--read-only", &TOptions::ReadOnly, true},
     {"--full-keys", &TOptions::FullKeys, true},
     {"--trace-data", &TOptions::TraceData, true},
+    {"--list", &TOptions::List, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -113,6 +114,8 @@ std::string Usage() {
          "  --trace-data    with --trace: every data block's 512 bytes as hex as well\n"
          "  --screen-at-exit FILE  write the board's 80x25 screen (character and attribute\n"
          "                  bytes of each cell, row by row) to FILE at exit\n"
+         "  --list          list the serial ports this machine has, one a line (a\n"
+         "                  /dev/serial/by-id name with the tty it stands for), and exit\n"
          "  --version       show the version\n"
          "  --help          show this text\n"
          "An option's value may also follow an '=' (--image=FILE).\n"

@@ -27,6 +27,7 @@ struct TOptions {
   std::string LogFile;        // empty: none; else the board's text and the messages go here
   std::string TraceFile;      // empty: none; else every event on the wire is appended here
   bool TraceData = false;     // the trace shows every data block's 512 bytes
+  bool List = false;          // print the serial ports this machine has and exit
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };
 

@@ -13,10 +13,10 @@ TSerialPort::TSerialPort(comm::TComm& comm) : Comm(comm) {
     if ((static_cast<uint32_t>(errors) & comm::CE_DEVICE_LOST) != 0 && OnLost) {
       OnLost(Comm.DeviceNames().Resolve(Comm.DeviceName()) + ": the device has gone");
     }
-    if (OnLineEvent) OnLineEvent("Error");
+    if (OnError) OnError(errors);
   };
   Comm.OnBreak = [this](comm::TThreadComm*) {
-    if (OnLineEvent) OnLineEvent("Break");
+    if (OnBreak) OnBreak();
   };
 }
 

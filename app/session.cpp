@@ -43,10 +43,8 @@ TSession::TSession(const TOptions& options) : Options(options) {
   // Both ports feed the link and report to the status label alike.
   for (IBoardPort* port : {static_cast<IBoardPort*>(&Serial), static_cast<IBoardPort*>(&Net)}) {
     port->OnRxChar = [this](uint32_t count) { Link.CommRxChar(count); };
-    port->OnLineEvent = [this, port](const char* word) {
-      Broadcast(word);
-      port->RaiseRts();
-    };
+    port->OnError = [this, port](int errors) { CommError(*port, errors); };
+    port->OnBreak = [this, port] { CommBreak(*port); };
     port->OnLost = [this, port](const std::string& reason) {
       if (port == &LinkPort.Current()) Lost(reason);
     };
@@ -303,6 +301,17 @@ void TSession::Back() {
   std::fprintf(stderr, "consolew: %s is back\n", PortDevice().c_str());
   Screen.ConPrintf("Serial port back\r\n");
   Broadcast(std::to_string(Link.Rx.RxCount));
+}
+
+void TSession::CommError(IBoardPort& sender, int errors) {
+  (void)errors;  // which error it was does not change the answer
+  Broadcast("Error");
+  sender.RaiseRts();
+}
+
+void TSession::CommBreak(IBoardPort& sender) {
+  Broadcast("Break");
+  sender.RaiseRts();
 }
 
 void TSession::RequestScreenOnce() {

@@ -109,6 +109,12 @@ class TSession : private IStatusSink {
   // noted in the trace.
   void NotePortLost();
 
+  // The port's error event (a line error) and break event: "Error" or "Break"
+  // in the status, and RTS raised on the port that reported it. Neither stops
+  // the loop or closes the port.
+  void CommError(IBoardPort& sender, int errors);
+  void CommBreak(IBoardPort& sender);
+
   // The board is asked once for its screen (7F00 from check key), as one R click does.
   void RequestScreenOnce();
   // Ctrl and Alt held while Del is queued, as the Del button does with the keys held.

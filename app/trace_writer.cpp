@@ -147,6 +147,8 @@ void TTraceWriter::PacketReceived(const uint8_t* bytes, size_t n, wire::TRxVerdi
     Registers(request.AX, request.BX, request.CX, request.DX);
     Line += " | ";
     DecodeRequest(request, Line);
+    // Each line reads alone: a refused request says so on its own line, as a block does.
+    if (verdict == wire::TRxVerdict::BadChecksum) Appendf(Line, ", checksum bad (sum %02X)", ByteSum(bytes, n));
     Line += '\n';
     if (good) {
       // A new exchange: its replies and blocks are counted from here.

@@ -55,7 +55,7 @@ std::vector<TPortEntry> ListSerialPorts(const std::string& dev,
   for (const auto& e : fs::directory_iterator(byId, ec)) {
     const fs::path target = fs::canonical(e.path(), ec);
     if (ec) continue;
-    stable.push_back({e.path().string(), target.filename().string()});
+    stable.push_back({e.path().string(), target.filename().string(), target.string()});
   }
   std::sort(stable.begin(), stable.end(), [](const TPortEntry& a, const TPortEntry& b) { return a.Path < b.Path; });
   ports.insert(ports.end(), stable.begin(), stable.end());
@@ -74,10 +74,14 @@ std::vector<TPortEntry> ListSerialPorts(const std::string& dev,
     for (const std::string& n : members) {
       const std::string path = (fs::path(dev) / n).string();
       if (family.NeedsUart && !isUart(path)) continue;
-      ports.push_back({path, {}});
+      ports.push_back({path, {}, {}});
     }
   }
   return ports;
+}
+
+std::string PortListLine(const TPortEntry& port) {
+  return port.Target.empty() ? port.Path : port.Path + " -> " + port.Target;
 }
 
 }  // namespace comm

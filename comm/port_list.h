@@ -13,6 +13,7 @@ namespace comm {
 struct TPortEntry {
   std::string Path;         // what the port is opened by
   std::string Description;  // e.g. "ttyUSB0" for a by-id name; empty otherwise
+  std::string Target;       // e.g. "/dev/ttyUSB0" for a by-id name; empty otherwise
 };
 
 // Whether a ttyS device has a UART behind it.
@@ -22,5 +23,10 @@ bool AnswersAsSerialPort(const std::string& path);
 std::vector<TPortEntry> ListSerialPorts(const std::string& dev = "/dev",
                                         const std::function<bool(const std::string&)>& isUart =
                                             AnswersAsSerialPort);
+
+// One line of `consolew --list`, as `tio -l` shows ports: the path, and for a
+// by-id name the device it stands for
+// ("/dev/serial/by-id/usb-FTDI_...-port0 -> /dev/ttyUSB0").
+std::string PortListLine(const TPortEntry& port);
 
 }  // namespace comm

@@ -58,6 +58,8 @@ void TBoardLink::CheckAlive() {
 }
 
 void TBoardLink::WriteRaw(std::span<const uint8_t> bytes) {
+  // Nobody at the other end: the bytes go nowhere, as on an open cable.
+  if (HostListening && !HostListening()) return;
   size_t done = 0;
   auto lastProgress = SteadyClock::now();
   while (done < bytes.size()) {

@@ -73,6 +73,9 @@ class TBoardLink {
   void SetHostAlive(std::function<bool()> alive) { HostAlive = std::move(alive); }
   // Called during every wait too; returning true ends it with TStopRequested.
   void SetStopRequested(std::function<bool()> stop) { StopRequested = std::move(stop); }
+  // Called before every write: false means nobody has the line open and the
+  // bytes are lost (a pty the board offers, see TPtyLine::HostListening).
+  void SetHostListening(std::function<bool()> listening) { HostListening = std::move(listening); }
   // Called before every request the board sends (with the count sent so far).
   void SetBeforeRequest(std::function<void(uint64_t sent)> hook) { BeforeRequest = std::move(hook); }
   // The line now runs over another descriptor (a replugged adapter).
@@ -135,6 +138,7 @@ class TBoardLink {
   TLinkStats Counters;
   std::function<bool()> HostAlive;
   std::function<bool()> StopRequested;
+  std::function<bool()> HostListening;
   std::function<void(uint64_t)> BeforeRequest;
   std::deque<uint8_t> Rx;
 };

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
   linkConfig.AckTimeout = std::chrono::milliseconds(options->AckTimeoutMs);
   linkConfig.HostMayLeave = ptyLine != nullptr;
   TBoardLink link(fd, clock, pacer, faults, linkConfig);
+  // A host that opens the line later reads only what the board writes from then on.
+  if (ptyLine) link.SetHostListening([&ptyLine] { return ptyLine->HostListening(); });
   if (ptyLine && options->ReplugAfter > 0) {
     link.SetBeforeRequest([&](uint64_t sent) {
       if (sent != options->ReplugAfter) return;

@@ -63,7 +63,33 @@ bool TPtyLine::MakePair(std::string& error) {
   if (Master >= 0) ::close(Master);
   Master = master;
   Slave = name;
+  Listening = false;
   return true;
+}
+
+bool TPtyLine::HungUp() const {
+  pollfd p{Master, 0, 0};
+  ::poll(&p, 1, 0);
+  return (p.revents & POLLHUP) != 0;
+}
+
+void TPtyLine::FlushTowardHost() const {
+  // Only the slave's side can empty its input queue (tcflush on the master
+  // leaves it); best effort: a host that holds the line exclusively keeps us out.
+  const int slave = ::open(Slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave < 0) return;
+  ::tcflush(slave, TCIFLUSH);
+  ::close(slave);
+}
+
+bool TPtyLine::HostListening() {
+  const bool now = !HungUp();
+  // Gone, or come since the last look: what is in the line was written for an
+  // earlier host. (A host that goes and another that comes between two writes
+  // of the board are not told apart; the console flushes at open itself.)
+  if (now != Listening) FlushTowardHost();
+  Listening = now;
+  return now;
 }
 
 bool TPtyLine::PointLink(std::string& error) {

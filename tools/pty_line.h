@@ -27,6 +27,12 @@ class TPtyLine {
   // Closes this pair (the host sees its port vanish), makes a new one and
   // points the link at it. False (with `error`) when the new pair cannot be made.
   bool Replug(std::string& error);
+  // Whether a host has the line open now: what the board writes while nobody
+  // has is lost, as on a cable with nobody at the other end. A host that went
+  // away leaves what it did not read in the line; that is flushed as soon as it
+  // is seen gone, and again when the next host is seen, so a host that opens
+  // the line after the board ran alone never reads stale retries first.
+  bool HostListening();
   // Waits until the host has the slave open; the time it took, or nothing
   // after `limit`.
   std::optional<std::chrono::milliseconds> WaitForHost(std::chrono::milliseconds limit) const;
@@ -35,10 +41,14 @@ class TPtyLine {
   TPtyLine() = default;
   bool MakePair(std::string& error);
   bool PointLink(std::string& error);
+  bool HungUp() const;
+  // Empties the slave's input: what the board wrote and no host read.
+  void FlushTowardHost() const;
 
   int Master = -1;
   std::string Slave;
   std::string Link;
+  bool Listening = false;  // a host had the line open at the last look
 };
 
 }  // namespace boardsim

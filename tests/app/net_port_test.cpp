@@ -150,6 +150,44 @@ TEST_F(NetPortTest, Rfc2217CarriesDataBothWaysAndSetsTheRemotePort) {
   EXPECT_EQ(Hex(Received), "FF FF 01 FF FA 2C 05 0B FF F0 FF FA 2C 05 09 FF F0 FF FA 2C 05 05 FF F0");
 }
 
+// The ports' error and break events reach the session's CommError and
+// CommBreak: the status word, and RTS raised on the port that reported them
+// (an RFC 2217 server's port here; the serial device's has no line to raise
+// when it is closed, and the word comes all the same).
+TEST_F(NetPortTest, LineErrorsAndBreaksShowTheirWordAndRaiseRts) {
+  const uint16_t port = Serve([](QTcpSocket* s) { s->write("\xFF\xFD\x2C", 3); });  // DO COM-PORT-OPTION
+  app::TOptions o;
+  o.Com1 = "rfc2217://127.0.0.1:" + std::to_string(port);
+  app::TSession session(o);
+  std::vector<std::string> words;
+  struct TStatus : app::ISessionView {
+    std::vector<std::string>* Out = nullptr;
+    void StatusChanged(const std::string& t) override { Out->push_back(t); }
+  } view;
+  view.Out = &words;
+  session.AddView(&view);
+  std::vector<std::string> said;
+  QTimer::singleShot(0, [&] {
+    // Connected: the opening and the line settings have gone out.
+    if (RunUntil([&] { return session.Net.Enabled() && Received.size() >= 46; })) {
+      Received.clear();
+      const size_t before = words.size();
+      session.Net.OnBreak();
+      session.Net.OnError(static_cast<int>(comm::CE_FRAME));
+      session.Comm.OnError(&session.Comm, static_cast<int>(comm::CE_OVERRUN));
+      session.Comm.OnBreak(&session.Comm);
+      said.assign(words.begin() + static_cast<std::ptrdiff_t>(before), words.end());
+      RunUntil([&] { return Received.size() >= 14; });
+    }
+    session.Disconnect();
+  });
+  session.Connect(app::TConnectChoice{});
+  session.RemoveView(&view);
+  EXPECT_EQ(said, (std::vector<std::string>{"Break", "Error", "Error", "Break"}));
+  // SET-CONTROL RTS on (11), once per event of the network port.
+  EXPECT_EQ(Hex(Received), "FF FA 2C 05 0B FF F0 FF FA 2C 05 0B FF F0");
+}
+
 TEST(LineSettings, FollowTheSerialComponent) {
   comm::TComm c;
   c.SetBaudRate(comm::br115200);

@@ -67,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                                "--terminal and --headless exclude each other"},
                       TBadCase{{"--trace"}, "--trace needs a file name"},
                       TBadCase{{"--trace-data"}, "--trace-data needs --trace FILE"},
-                      TBadCase{{"--trace", "t", "--trace-data=1"}, "--trace-data takes no value"}),
+                      TBadCase{{"--trace", "t", "--trace-data=1"}, "--trace-data takes no value"},
+                      TBadCase{{"--list=all"}, "--list takes no value"}),
     testsupport::TIndexName());
 
 // Each option as the field it sets; both forms of a value give the same.
@@ -127,7 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
         TGoodCase{{"--trace", "wire.log"},
                   [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logoff"},
         TGoodCase{{"--trace-data", "--trace=wire.log"},
-                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logon"}),
+                  [](const app::TOptions& o) { return o.TraceFile + Flag(o.TraceData); }, "wire.logon"},
+        TGoodCase{{}, [](const app::TOptions& o) { return Flag(o.List); }, "off"},
+        TGoodCase{{"--com1", "/dev/ttyUSB0", "--list"}, [](const app::TOptions& o) { return Flag(o.List); }, "on"}),
     testsupport::TIndexName());
 
 TEST(Options, VersionPrintsTheProgramAndItsVersionAndExitsZero) {
@@ -143,7 +146,8 @@ TEST(Options, UsageDescribesTheNewOptions) {
         "--pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n",
         "--headless      no window and no terminal screen (with --pty and --log)\n",
         "--log FILE      append the board's text output and the console's messages to FILE\n",
-        "--no-keyboard / --no-video  leave the service unticked\n", "--version"}) {
+        "--no-keyboard / --no-video  leave the service unticked\n",
+        "--list          list the serial ports this machine has, one a line", "--version"}) {
     EXPECT_NE(usage.find(line), std::string::npos) << line;
   }
 }

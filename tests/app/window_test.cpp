@@ -771,7 +771,7 @@ TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
   RunMenuEntry("Serial port for COM1...");  // cancelled
   EXPECT_EQ(Window->Com1Item->toolTip(), before);
   // The chooser's items name the tty behind a by-id name, and choosing one gives its path.
-  const auto items = app::PortItems({{"/dev/serial/by-id/usb-FTDI-if00", "ttyUSB0"}, {"/dev/ttyS0", ""}});
+  const auto items = app::PortItems({{"/dev/serial/by-id/usb-FTDI-if00", "ttyUSB0", "/dev/ttyUSB0"}, {"/dev/ttyS0", "", ""}});
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0], "/dev/serial/by-id/usb-FTDI-if00  (ttyUSB0)");
   EXPECT_EQ(app::DeviceOfItem(items[0]), "/dev/serial/by-id/usb-FTDI-if00");

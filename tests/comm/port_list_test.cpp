@@ -28,6 +28,13 @@ TEST(PortList, StableNamesFirstThenAdaptersThenAnsweringUarts) {
   for (const auto& p : ports) got.push_back(fs::path(p.Path).filename().string() + "=" + p.Description);
   EXPECT_EQ(got, (std::vector<std::string>{"usb-FTDI_FT232R_A1B2-if00-port0=ttyUSB9", "ttyUSB9=", "ttyUSB10=",
                                            "ttyACM0=", "ttyS1="}));
+  // consolew --list: a port a line, a by-id name with the device it stands for.
+  std::string listing;
+  for (const auto& p : ports) listing += comm::PortListLine(p) + "\n";
+  const std::string d = fs::canonical(dev).string();
+  EXPECT_EQ(listing, dev.string() + "/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 -> " + d + "/ttyUSB9\n" +
+                         dev.string() + "/ttyUSB9\n" + dev.string() + "/ttyUSB10\n" + dev.string() +
+                         "/ttyACM0\n" + dev.string() + "/ttyS1\n");
   fs::remove_all(dev);
 }
 
