@@ -176,10 +176,13 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
                            screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
   // Text the board types across two refreshes stays one run in the byte stream:
   // the row under the terminal's cursor (where the last refresh stopped typing)
-  // goes first, the row of the board's cursor last, ending at that cursor, and
-  // the blanks to its right wait one refresh.
+  // goes first, from that cursor on; the row of the board's cursor goes last,
+  // the cells right of that cursor first (a box border drawn before the text
+  // inside it) and the run that ends at the cursor last; the blanks right of
+  // it wait one refresh.
   const int firstRow = CursorRow_ >= 0 && CursorRow_ < layout.BoardRows ? CursorRow_ : -1;
   const int lastRow = cursorShown && screen.CursorRow != firstRow ? screen.CursorRow : -1;
+  const int firstRowCol = CursorCol_ >= 0 && CursorCol_ < layout.BoardCols ? CursorCol_ : 0;
   // Only while the board is typing (its cursor moved): blanks never wait for
   // a cursor that stands still.
   const bool defer = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
@@ -199,7 +202,14 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
       }
       want = Want_.data();
     }
-    PaintRow(r, want, layout.BoardCols, out);
+    // Where the row starts: at the terminal's cursor (a run goes on), else
+    // right of the board's cursor (the run that ends there comes last).
+    int from = 0;
+    if (r == firstRow) from = firstRowCol;
+    if (cursorShown && r == screen.CursorRow && (r != firstRow || from > screen.CursorCol)) {
+      from = screen.CursorCol;
+    }
+    PaintRow(r, want, layout.BoardCols, out, from);
   };
   const size_t boardStart = out.size();
   if (firstRow >= 0) paintBoardRow(firstRow);
@@ -277,9 +287,10 @@ void TTerminalWriter::ScrollIfCheaper(std::string& out) {
   }
 }
 
-void TTerminalWriter::PaintRow(int row, const TCell* want, int count, std::string& out) {
+void TTerminalWriter::PaintRow(int row, const TCell* want, int count, std::string& out, int from) {
   auto& shown = ShadowRow(row);
-  for (int c = 0; c < count; ++c) {
+  for (int i = 0; i < count; ++i) {
+    const int c = (from + i) % count;
     TCell& s = shown[static_cast<size_t>(c)];
     if (s.Known && s.Char == want[c].Char && s.Attr == want[c].Attr) continue;
     MoveTo(c, row, out);

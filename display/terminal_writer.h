@@ -79,7 +79,9 @@ class TTerminalWriter {
   // Scrolls rows 0-24 of the terminal up when the board's screen scrolled
   // since the last update, so that only the new rows are drawn.
   void ScrollIfCheaper(std::string& out);
-  void PaintRow(int row, const TCell* want, int count, std::string& out);
+  // Paints the changed cells of a row from column `from` to its end, then
+  // those left of `from`.
+  void PaintRow(int row, const TCell* want, int count, std::string& out, int from = 0);
   // Puts the terminal cursor at (col, row): by writing a short gap of unchanged
   // cells in the current colours, else by a cursor position sequence.
   void MoveTo(int col, int row, std::string& out);

@@ -230,6 +230,41 @@ TEST_F(TerminalWriterTest, TextOfOneAttributeIsOneRunOfBytes) {
   EXPECT_EQ(Term.RowText(kRows).substr(0, 10), U32("2000 bytes"));
 }
 
+// The demo's boxes: the frame is drawn first (its right border stands right of
+// where the text inside will go), then the text, and a refresh falls in the
+// middle of it. The text still reaches the terminal as one run.
+TEST_F(TerminalWriterTest, TextInsideAFrameDrawnBeforeItIsOneRun) {
+  Screen.CurrentAttr = 0x07;
+  Refresh();
+  const auto frame = [this](int left, int top, int right, int bottom, uint8_t attr) {
+    Screen.ScrollDownWindow(static_cast<uint8_t>(left), static_cast<uint8_t>(top), static_cast<uint8_t>(right),
+                            static_cast<uint8_t>(bottom), 0, attr);
+    for (int c = left; c <= right; ++c) Screen.Cell(c, top) = Screen.Cell(c, bottom) = {0xCD, attr};
+    for (int r = top; r <= bottom; ++r) Screen.Cell(left, r) = Screen.Cell(right, r) = {0xBA, attr};
+  };
+  frame(1, 2, 38, 7, 0x1E);
+  Screen.CursorCol = 3, Screen.CursorRow = 3;
+  Tele("Boot n");
+  std::string bytes = Refresh("100 bytes");
+  Tele("umber 1");
+  bytes += Refresh("200 bytes");
+  EXPECT_NE(bytes.find("Boot number 1"), std::string::npos) << bytes;
+
+  // A second box beside the first, its text typed across three refreshes.
+  frame(41, 2, 78, 7, 0x2F);
+  Screen.CursorCol = 43, Screen.CursorRow = 4;
+  Tele("Special keys");
+  bytes = Refresh();
+  Tele(" show their");
+  bytes += Refresh();
+  Tele(" code,");
+  bytes += Refresh();
+  EXPECT_NE(bytes.find("Special keys show their code,"), std::string::npos) << bytes;
+  Refresh();
+  Refresh();
+  ExpectShows(Term, Screen, kCols, kRows);
+}
+
 TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
   Screen.Cell(2, 5).Attr = Screen.Cell(3, 5).Attr = 0x1F;
   Screen.CursorCol = 20, Screen.CursorRow = 20;
@@ -248,7 +283,11 @@ TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
 
 TEST_F(TerminalWriterTest, CursorShownOnlyOnTheScreen) {
   Screen.CursorCol = 5, Screen.CursorRow = 7;
-  EXPECT_NE(Refresh().find("\x1b[8;6H\x1b[?25h"), std::string::npos);
+  // The full drawing paints the cursor's row last, ending at the cursor.
+  const std::string first = Refresh();
+  EXPECT_TRUE(first.ends_with("\x1b[8;1H     \x1b[?25h")) << first;
+  EXPECT_EQ(Term.CursorCol, 5);
+  EXPECT_EQ(Term.CursorRow, 7);
   Screen.CursorRow = 25;
   EXPECT_EQ(Refresh(), "\x1b[?25l");
   Screen.CursorRow = 24, Screen.CursorCol = 80;
