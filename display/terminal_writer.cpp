@@ -150,6 +150,7 @@ void TTerminalWriter::ForgetAll() {
   CursorCol_ = CursorRow_ = -1;
   Sgr_ = -1;
   CursorShown_ = TVisibility::Unknown;
+  EndsInText_ = false;
 }
 
 std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status) {
@@ -174,40 +175,47 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
 
   const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
                            screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
-  // Text the board types across two refreshes stays one run in the byte stream:
-  // the row under the terminal's cursor (where the last refresh stopped typing)
-  // goes first, from that cursor on; the row of the board's cursor goes last,
-  // the cells right of that cursor first (a box border drawn before the text
-  // inside it) and the run that ends at the cursor last; the blanks right of
-  // it wait one refresh.
-  const int firstRow = CursorRow_ >= 0 && CursorRow_ < layout.BoardRows ? CursorRow_ : -1;
+  // Text the board types stays one run in the byte stream, also across
+  // refreshes. When the last refresh ended in text, the row under the
+  // terminal's cursor goes first, from that cursor on, so the run goes on.
+  // The row of the board's cursor goes last, the cells right of that cursor
+  // first (a box border drawn before the text inside it), so that the run
+  // ends at the cursor; the blanks right of it wait while the board types.
+  const bool runGoesOn = EndsInText_ && CursorRow_ >= 0 && CursorRow_ < layout.BoardRows && CursorCol_ >= 0 &&
+                         CursorCol_ < layout.BoardCols;
+  const int firstRow = runGoesOn ? CursorRow_ : -1;
   const int lastRow = cursorShown && screen.CursorRow != firstRow ? screen.CursorRow : -1;
-  const int firstRowCol = CursorCol_ >= 0 && CursorCol_ < layout.BoardCols ? CursorCol_ : 0;
-  // Only while the board is typing (its cursor moved): blanks never wait for
-  // a cursor that stands still.
-  const bool defer = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
+  // Only while the board is typing (its cursor moved): nothing waits for a
+  // cursor that stands still.
+  const bool typing = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
   BoardCursorCol_ = screen.CursorCol;
   BoardCursorRow_ = screen.CursorRow;
+  bool heldText = false;
   const auto paintBoardRow = [&](int r) {
     const TCell* want = &Board_[static_cast<size_t>(r * kBoardCols)];
-    if (defer && r == screen.CursorRow) {
+    const bool cursorRow = cursorShown && r == screen.CursorRow;
+    int from = r == firstRow ? CursorCol_ : 0;
+    // The run goes on from the terminal's cursor to the board's: on that row
+    // the other changes wait too, a while at most.
+    const bool between = cursorRow && r == firstRow && from <= screen.CursorCol;
+    if (cursorRow && !between) from = screen.CursorCol;
+    if (typing && cursorRow) {
       Want_.assign(want, want + layout.BoardCols);
       const auto& shown = ShadowRow(r);
-      for (int c = screen.CursorCol; c < layout.BoardCols; ++c) {
+      for (int c = 0; c < layout.BoardCols; ++c) {
         TCell& w = Want_[static_cast<size_t>(c)];
         const TCell& s = shown[static_cast<size_t>(c)];
-        if (w.Char == U' ' && s.Known && (s.Char != w.Char || s.Attr != w.Attr)) {
+        if (!s.Known || (s.Char == w.Char && s.Attr == w.Attr)) continue;
+        const bool right = c >= screen.CursorCol;
+        const bool outside = right || c < from;
+        if (right && w.Char == U' ') {
           w = s;
+        } else if (between && outside && TextWait_ < kStatusWaitMax) {
+          w = s;
+          heldText = true;
         }
       }
       want = Want_.data();
-    }
-    // Where the row starts: at the terminal's cursor (a run goes on), else
-    // right of the board's cursor (the run that ends there comes last).
-    int from = 0;
-    if (r == firstRow) from = firstRowCol;
-    if (cursorShown && r == screen.CursorRow && (r != firstRow || from > screen.CursorCol)) {
-      from = screen.CursorCol;
     }
     PaintRow(r, want, layout.BoardCols, out, from);
   };
@@ -235,6 +243,7 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
     PaintRow(layout.NoticeRow, Want_.data(), layout.Width, out);
   }
   if (lastRow >= 0) paintBoardRow(lastRow);
+  TextWait_ = heldText ? TextWait_ + 1 : 0;
 
   if (cursorShown) {
     MoveTo(screen.CursorCol, screen.CursorRow, out);
@@ -277,6 +286,7 @@ void TTerminalWriter::ScrollIfCheaper(std::string& out) {
   out.append(static_cast<size_t>(best), '\n');
   out += "\x1b[r";  // also homes the cursor, on some terminals only
   CursorCol_ = CursorRow_ = -1;
+  EndsInText_ = false;
   for (int r = 0; r < kBoardRows; ++r) {
     auto& row = Shadow_[static_cast<size_t>(r)];
     if (r + best < kBoardRows) {
@@ -315,6 +325,7 @@ void TTerminalWriter::MoveTo(int col, int row, std::string& out) {
   AppendCup(out, col, row);
   CursorCol_ = col;
   CursorRow_ = row;
+  EndsInText_ = false;
 }
 
 void TTerminalWriter::SetAttr(uint8_t attr, std::string& out) {
@@ -327,6 +338,7 @@ void TTerminalWriter::PutCell(const TCell& cell, TCell& shown, int col, std::str
   AppendUtf8(out, cell.Char);
   shown = cell;
   shown.Known = true;
+  EndsInText_ = true;
   // After the last column the terminal holds a pending wrap: where the next
   // character goes differs between terminals.
   if (col >= Size_.Cols - 1) {

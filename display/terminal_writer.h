@@ -31,7 +31,8 @@ class TTerminalWriter {
   static constexpr int kMaxGap = 8;
   // Columns managed at most (a wider terminal keeps its default colours beyond).
   static constexpr int kMaxCols = 1000;
-  // Refreshes the status line waits at most while the board keeps writing.
+  // Refreshes the status line (and other changes on the row the board types
+  // in) wait at most while the board keeps writing.
   static constexpr int kStatusWaitMax = 20;
 
   // trueColor: the terminal takes 24-bit colours (see TrueColorFromEnv).
@@ -101,10 +102,13 @@ class TTerminalWriter {
   int CursorRow_ = -1;
   int Sgr_ = -1;
   TVisibility CursorShown_ = TVisibility::Unknown;
-  // The board's cursor at the last update: blanks right of it wait while it moves.
+  // The board's cursor at the last update: changes right of it wait while it moves.
   int BoardCursorCol_ = -1;
   int BoardCursorRow_ = -1;
   int StatusWait_ = 0;         // updates the status line has waited for a quiet board
+  // The last bytes sent were cells ending at the terminal's cursor (no cursor move after them).
+  bool EndsInText_ = false;
+  int TextWait_ = 0;  // updates other changes on the typing row have waited
 };
 
 }  // namespace display
