@@ -58,6 +58,7 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Loop.SetHandler(kServiceKeyboard, [this] {
     keyboard::KeyboardService(Link, Keyboard);
     Paster.Feed(Keyboard);  // the board has read: room for the next pasted keys
+    EachView([](ISessionView& v) { v.KeysRead(); });  // and for keys typed in a terminal
   });
   Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
   // A change of image or of its protection waits for the end of the request in progress.

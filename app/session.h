@@ -62,6 +62,8 @@ class ISessionView {
   }
   // The service loop has returned (after Disconnect).
   virtual void LoopEnded() {}
+  // The board has called its keyboard service: the key queue may have room.
+  virtual void KeysRead() {}
   // Whether this front-end asks the board to upload its screen (the R button is down).
   virtual bool RefreshWanted() const { return false; }
 };

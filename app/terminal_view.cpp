@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <string_view>
 #include <vector>
 
 #include "app/floppy_status.h"
@@ -21,6 +22,9 @@ constexpr int kNoteTicks = 50;  // a help line stands 5 s
 constexpr const char* kHelp = "Ctrl-] q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
 constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
 constexpr size_t kStatusWidth = 80;
+// Commands that act on the board keep their place among the keys typed around
+// them; the others (quit, redraw, help, statistics, floppy prompt) act at once.
+constexpr std::string_view kPacedCommands = "rRdD";
 
 bool IsCount(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
@@ -104,6 +108,7 @@ TTerminalView::TTerminalView(TSession& session, const TConfig& config)
     for (const auto& input : Decoder.Flush(NowMs())) Handle(input);
     ArmEscapeTimer();
   });
+  Pacer.Apply = [this](const keyboard::TTerminalInput& input) { Apply(input); };
   Session.AddView(this);
 }
 
@@ -206,6 +211,7 @@ std::string TTerminalView::StatusLine() const {
 }
 
 void TTerminalView::Refresh(bool) {
+  Pacer.Feed(Session.Keyboard);
   Draw();
   if (NoteTicks > 0) --NoteTicks;
 }
@@ -216,7 +222,12 @@ void TTerminalView::StatusChanged(const std::string& text) {
   if (!IsCount(text) && text != "Lost") LastWord = text;
 }
 
-void TTerminalView::ConnectionChanged(bool) {}
+void TTerminalView::ConnectionChanged(bool) {
+  // Keys typed for another connection never reach this one.
+  Pacer.Clear();
+}
+
+void TTerminalView::KeysRead() { Pacer.Feed(Session.Keyboard); }
 
 void TTerminalView::Failure(const std::string& text, const std::string& detail) {
   Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
@@ -246,14 +257,21 @@ void TTerminalView::ReadInput() {
 }
 
 void TTerminalView::Typed(const uint8_t* data, size_t size, uint64_t nowMs) {
-  if (Prompting) {
-    // Keys typed into the prompt are not for the board.
-    const size_t taken = PromptInput(data, size);
-    data += taken;
-    size -= taken;
-    Draw();
+  if (size == 0) {
+    for (const auto& input : Decoder.Feed(data, 0, nowMs)) Handle(input);
   }
-  for (const auto& input : Decoder.Feed(data, size, nowMs)) Handle(input);
+  // A byte at a time: what follows the command that opens the floppy prompt,
+  // in the same read, goes to the prompt.
+  for (size_t i = 0; i < size;) {
+    if (Prompting) {
+      // Keys typed into the prompt are not for the board.
+      i += PromptInput(data + i, size - i);
+      Draw();
+      continue;
+    }
+    for (const auto& input : Decoder.Feed(data + i, 1, nowMs)) Handle(input);
+    ++i;
+  }
   ArmEscapeTimer();
 }
 
@@ -300,6 +318,27 @@ void TTerminalView::ArmEscapeTimer() {
 
 void TTerminalView::Handle(const keyboard::TTerminalInput& input) {
   if (input.Kind == keyboard::TTerminalInput::TKind::Command) {
+    if (input.Command == ']') {
+      Paced(keyboard::CtrlBracketKey());  // the key itself
+    } else if (kPacedCommands.find(input.Command) != std::string_view::npos) {
+      Paced(input);
+    } else {
+      Command(input.Command);
+    }
+    return;
+  }
+  Paced(input);
+}
+
+void TTerminalView::Paced(keyboard::TTerminalInput input) {
+  if (!Pacer.Push(std::move(input), Session.Keyboard)) {
+    Note("key dropped: " + std::to_string(Pacer.Waiting()) + " keys wait for the board already", kNoteTicks);
+  }
+  Pacer.Feed(Session.Keyboard);
+}
+
+void TTerminalView::Apply(const keyboard::TTerminalInput& input) {
+  if (input.Kind == keyboard::TTerminalInput::TKind::Command) {
     Command(input.Command);
     return;
   }
@@ -322,9 +361,6 @@ void TTerminalView::Command(char command) {
     case 'D':
       Session.SendCtrlAltDel();
       Note("Ctrl+Alt+Del sent", 10);
-      break;
-    case ']':
-      keyboard::ApplyTerminalInput(Session.Keyboard, keyboard::CtrlBracketKey());
       break;
     case 'l':
     case 'L':

@@ -14,6 +14,7 @@
 
 #include "app/session.h"
 #include "display/terminal_writer.h"
+#include "keyboard/key_pacer.h"
 #include "keyboard/terminal_keys.h"
 
 namespace app {
@@ -92,10 +93,14 @@ class TTerminalView : public ISessionView {
   void StatusChanged(const std::string& text) override;
   void ConnectionChanged(bool connected) override;
   void Failure(const std::string& text, const std::string& detail) override;
+  void KeysRead() override;
 
  private:
   void ReadInput();
   void Handle(const keyboard::TTerminalInput& input);
+  // Keys, and the commands that act on the board, wait their turn in Pacer.
+  void Paced(keyboard::TTerminalInput input);
+  void Apply(const keyboard::TTerminalInput& input);
   void Command(char command);
   void ArmEscapeTimer();
   void Draw();
@@ -109,6 +114,7 @@ class TTerminalView : public ISessionView {
   TConfig Config;
   display::TTerminalWriter Writer;
   keyboard::TTerminalKeyDecoder Decoder;
+  keyboard::TKeyPacer Pacer;
   TTerminalOutput Output;
   std::unique_ptr<QSocketNotifier> Input;
   QTimer EscapeTimer;

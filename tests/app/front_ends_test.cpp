@@ -13,6 +13,7 @@
 #include "app/console_log.h"
 #include "app/session.h"
 #include "app/terminal_view.h"
+#include "keyboard/key_pacer.h"
 
 namespace {
 
@@ -130,8 +131,40 @@ TEST_F(TerminalViewTest, StatusLineCountsRequestsAndCommandKeyIShowsTheLinkStati
   Type("\x1d?");
   EXPECT_NE(View->StatusLine().find("i stats"), std::string::npos) << View->StatusLine();
   EXPECT_LE(View->StatusLine().size(), 80u);
-  Type(std::string(16, 'k'));  // the queue holds 15: the 16th key is dropped, and counted
+  // The queue holds 15 and the keys behind them wait, up to a bound: past it a
+  // key is dropped, and counted.
+  Type(std::string(15 + keyboard::TKeyPacer::kMaxWaiting + 1, 'k'));
   EXPECT_EQ(counts.DroppedKeys, 1u);
+}
+
+// A line typed at once (an expect script's send) waits for the board's queue
+// and reaches it whole; a command typed among the keys acts in its place.
+TEST_F(TerminalViewTest, KeysWaitForRoomInTheQueueAndCommandsKeepTheirPlace) {
+  const std::string line = "> The quick brown fox jumps over the lazy dog";
+  Type(line + "\x1d" "d" "x");
+  std::vector<uint16_t> got;
+  auto& view = static_cast<app::ISessionView&>(*View);
+  for (int round = 0; round < 100 && !Session.Keyboard.QueueEmpty(); ++round) {
+    for (int i = 0; i < 4 && !Session.Keyboard.QueueEmpty(); ++i) got.push_back(Session.Keyboard.PopKey());
+    if (round % 2 == 0) {
+      view.KeysRead();  // the board's keyboard call
+    } else {
+      view.Refresh(false);  // the tick
+    }
+  }
+  ASSERT_EQ(got.size(), line.size() + 2);
+  for (size_t i = 0; i < line.size(); ++i) EXPECT_EQ(got[i] & 0xFF, static_cast<uint8_t>(line[i])) << i;
+  EXPECT_EQ(got[line.size()], 0x5300);  // Ctrl+Alt+Del's Del after the line, before the x
+  EXPECT_EQ(got.back(), 0x2D78);
+  EXPECT_EQ(Session.Stats.Counts.DroppedKeys, 0u);
+}
+
+// Everything after the command that opens the floppy prompt, in the same read,
+// goes to the prompt; what follows its Enter goes to the board again.
+TEST_F(TerminalViewTest, BytesAfterTheFloppyCommandInTheSameReadGoToThePrompt) {
+  Type("a\x1d" "f/tmp/b.img\rc");
+  EXPECT_EQ(Session.NextChoice().ImageFile, "/tmp/b.img");
+  EXPECT_EQ(Queue(), (std::vector<uint16_t>{0x1E61, 0x2E63}));
 }
 
 TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFirst) {

@@ -65,6 +65,7 @@ def main():
         child.logfile_read = out
 
         child.expect("Nerova board simulator - target application")
+        child.expect("Boot number 1")  # typed inside a box drawn before it: still one run
         wait_screen(child, out, "Ctrl+Alt+Del reboots the board.")
         wait_screen(child, out, "> ")
         child.send("hello")
@@ -77,6 +78,11 @@ def main():
         wait_screen(child, out, "Boot number 2")
         child.send("abc")
         child.expect("abc")
+        # A line sent at once is more than the board's 15-key queue holds: the
+        # keys wait for room and the board gets every one of them.
+        sentence = " The quick brown fox jumps over the lazy dog 0123456789"
+        child.send(sentence)
+        wait_screen(child, out, "abc" + sentence)
         # The board is idle now: what the terminal shows is the screen as it stays.
         child.expect([pexpect.TIMEOUT], timeout=0.5)
         shown = [[out.screen.buffer[r][c] for c in range(80)] for r in range(25)]
