@@ -66,8 +66,7 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       Log->Text(text);
       if (!Log->WriteError().empty() && !LogErrorShown) {
         LogErrorShown = true;
-        std::fprintf(stderr, "consolew: the log cannot be written (%s); logging stops\n",
-                     Log->WriteError().c_str());
+        Session->Notice("the log cannot be written (" + Log->WriteError() + "); logging stops");
       }
     };
   }
@@ -113,12 +112,25 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   QCoreApplication::setApplicationName(QStringLiteral("Remote Nerova"));
 
   // With --terminal on the same terminal, standard error would write into the
-  // board's screen: the image messages wait until the terminal is put back
-  // (the status line shows the image meanwhile).
+  // board's screen: the image messages and the lines about the port, the trace
+  // and the log wait until the terminal is put back. The status line shows the
+  // image meanwhile, and each of the other lines for a while.
   std::vector<std::string> heldMessages;
+  std::unique_ptr<TTerminalView> terminal;
   TSession session(options);
-  if (options.Terminal && ::isatty(STDERR_FILENO) != 0) {
-    session.ImageMessageOut = [&heldMessages](const std::string& line) { heldMessages.push_back(line); };
+  if (options.Terminal) {
+    const bool held = ::isatty(STDERR_FILENO) != 0;
+    if (held) {
+      session.ImageMessageOut = [&heldMessages](const std::string& line) { heldMessages.push_back(line); };
+    }
+    session.NoticeOut = [&heldMessages, &terminal, held](const std::string& line) {
+      if (held) {
+        heldMessages.push_back(line);
+      } else {
+        std::fprintf(stderr, "consolew: %s\n", line.c_str());
+      }
+      if (terminal) terminal->Notice(line);
+    };
   }
   TFailureView failure;
   session.AddView(&failure);
@@ -145,7 +157,6 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   };
 
   TTerminalMode mode;
-  std::unique_ptr<TTerminalView> terminal;
   if (options.Terminal) {
     TTerminalView::TConfig config;
     config.TrueColor = TrueColor();

@@ -155,6 +155,12 @@ class TSession : private IStatusSink {
   // Where the floppy's messages go besides the board's screen (by default
   // standard error, a line each).
   std::function<void(const std::string&)> ImageMessageOut;
+  // Where lines about the port (lost, back) and about a trace or log that
+  // cannot be written go (by default standard error, a line each).
+  std::function<void(const std::string&)> NoticeOut;
+  void Notice(const std::string& line) {
+    if (NoticeOut) NoticeOut(line);
+  }
 
   // The core, owned for the whole run.
   TQtMessagePump Pump;

@@ -83,6 +83,10 @@ class TTerminalView : public ISessionView {
   // Extra status words (e.g. "pty /dev/pts/4").
   std::function<std::string()> StatusExtra;
 
+  // A line for the user (a lost port, a trace that cannot be written): on the
+  // status line for a while.
+  void Notice(const std::string& text);
+
   // The text of the status line as drawn now.
   std::string StatusLine() const;
   // For tests: feeds bytes as if typed at `nowMs`.

@@ -124,6 +124,23 @@ def main():
         assert child.exitstatus == 0, f"status {child.exitstatus} after SIGTERM"
         assert out.raw.endswith(b"\x1b[?1049l"), out.raw[-40:]
 
+        # A trace and a log that cannot be written are told on the status line,
+        # not in the middle of the picture; standard error gets them at exit.
+        child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host, "--trace", "/dev/full",
+                                        "--log", "/dev/full"], env=env, dimensions=(26, 80), timeout=30)
+        out = Renderer()
+        child.logfile_read = out
+        wait_screen(child, out, "cannot be written")
+        assert "cannot be written" in out.screen.display[25], out.screen.display[25]
+        child.send("\x1dq")
+        child.expect(pexpect.EOF)
+        restored = out.raw.rfind(b"\x1b[?1049l")
+        assert b"consolew:" not in out.raw[:restored], "a line on standard error inside the picture"
+        tail = bytes(out.raw[restored:])
+        assert b"consolew: the trace cannot be written (/dev/full: No space left on device); tracing stops" \
+            in tail, tail
+        assert b"consolew: the log cannot be written (No space left on device); logging stops" in tail, tail
+
         # Without a terminal it says so and exits 2.
         result = subprocess.run([CONSOLE, "--terminal", "--com1", line.host], stdin=subprocess.DEVNULL,
                                 capture_output=True, text=True, timeout=30)
