@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/session.h"
 #include "display/terminal_writer.h"
@@ -110,6 +111,10 @@ class TTerminalView : public ISessionView {
   void Draw();
   void Show(const std::string& bytes);
   void Note(const std::string& text, int ticks);
+  // The columns of the status line: the terminal's.
+  size_t StatusWidth() const;
+  // The link statistics in pages that each fit the status line.
+  std::vector<std::string> StatsPages() const;
   // Ctrl-] f: the path of another floppy image is typed on the status line.
   // Returns how many of the bytes the prompt took (up to its Enter or Esc).
   size_t PromptInput(const uint8_t* data, size_t size);
@@ -123,11 +128,14 @@ class TTerminalView : public ISessionView {
   std::unique_ptr<QSocketNotifier> Input;
   QTimer EscapeTimer;
   std::string LastWord;
+  int WordTicks = 0;   // ticks LastWord still stands
+  int StartTicks = 0;  // ticks the command key's hint still leads the line
   std::string NoteText;  // a help or command line, shown on the status line for a while
   int NoteTicks = 0;
   bool Prompting = false;
   std::string PromptText;
   bool StatsNote = false;  // the note is the link statistics (Ctrl-] i)
+  size_t StatsPage = 0;
   bool Started = false;
   bool RedrawOnInput = false;
 };

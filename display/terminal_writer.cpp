@@ -47,8 +47,23 @@ void AppendRgb(std::string& out, uint32_t rgb) {
   AppendInt(out, static_cast<int>(rgb & 0xFF));
 }
 
+// Characters that do not take exactly one column in a terminal: combining and
+// zero-width ones, and the wide ones of East Asian scripts and emoji.
+struct TRange {
+  char32_t First;
+  char32_t Last;
+};
+constexpr std::array<TRange, 22> kNotOneColumn = {{
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x1100, 0x115F}, {0x1AB0, 0x1AFF},
+    {0x1DC0, 0x1DFF}, {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x206F}, {0x20D0, 0x20FF},
+    {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xA000, 0xA4CF},
+    {0xAC00, 0xD7A3}, {0xF900, 0xFAFF}, {0xFE00, 0xFE4F}, {0xFEFF, 0xFEFF}, {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6}, {0x1F300, 0x3FFFD},
+}};
+
 // Decodes one UTF-8 character at text[i]; advances i. Anything that is not a
-// well-formed character, and any control character, reads as '?'.
+// well-formed character, any control character and any character that does
+// not take one column reads as '?': each character read is one cell.
 char32_t NextChar(std::string_view text, size_t& i) {
   const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
   const uint8_t lead = byte(i++);
@@ -72,12 +87,21 @@ char32_t NextChar(std::string_view text, size_t& i) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return U'?';
   i = k;
   if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return U'?';
+  for (const TRange& r : kNotOneColumn) {
+    if (cp >= r.First && cp <= r.Last) return U'?';
+  }
   return cp;
 }
 
 }  // namespace
 
 TTerminalWriter::TTerminalWriter(bool trueColor) : TrueColor_(trueColor) { SetSize(kDefaultSize); }
+
+size_t TTerminalWriter::Columns(std::string_view text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size(); ++columns) NextChar(text, i);
+  return columns;
+}
 
 bool TTerminalWriter::TrueColorFromEnv(const char* colorterm) {
   if (colorterm == nullptr) return false;
@@ -124,13 +148,15 @@ std::string TTerminalWriter::SgrOf(uint8_t attr) const {
   return out;
 }
 
-TTerminalWriter::TLayout TTerminalWriter::Layout() const {
+TTerminalWriter::TLayout TTerminalWriter::Layout(bool hint) const {
   TLayout layout;
   layout.Width = std::min(Size_.Cols, kMaxCols);
   layout.BoardCols = std::min(kBoardCols, layout.Width);
-  if (Size_.Cols >= kBoardCols && Size_.Rows >= kBoardRows) {
+  if (Size_.Cols >= kBoardCols && Size_.Rows > kBoardRows) {
     layout.BoardRows = kBoardRows;
-    if (Size_.Rows > kBoardRows) layout.StatusRow = kBoardRows;
+    layout.StatusRow = kBoardRows;
+  } else if (Size_.Cols >= kBoardCols && Size_.Rows == kBoardRows && !hint) {
+    layout.BoardRows = kBoardRows;  // the board whole, no room for the status line
   } else {
     // The last row tells why the screen is cut; the board's rows above it.
     layout.NoticeRow = Size_.Rows - 1;
@@ -153,7 +179,7 @@ void TTerminalWriter::ForgetAll() {
   EndsInText_ = false;
 }
 
-std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status) {
+std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status, std::string_view hint) {
   std::string out;
   if (FullRedraw_) {
     // Also clears what lies outside the rows and columns drawn below.
@@ -162,7 +188,7 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
     FullRedraw_ = false;
     StatusWait_ = kStatusWaitMax;  // drawn whole at once
   }
-  const TLayout layout = Layout();
+  const TLayout layout = Layout(!hint.empty());
 
   Board_.resize(static_cast<size_t>(kBoardCols * kBoardRows));
   for (int r = 0; r < kBoardRows; ++r) {
@@ -234,11 +260,17 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
   }
   if (statusNow) StatusWait_ = 0;
   if (layout.NoticeRow >= 0) {
-    std::string notice = "terminal is ";
+    // Without a status line the hint leads the notice, so that it shows
+    // however narrow the terminal is.
+    std::string notice(hint);
+    if (!notice.empty()) notice += " | ";
+    notice += "terminal is ";
     AppendInt(notice, Size_.Cols);
     notice += 'x';
     AppendInt(notice, Size_.Rows);
-    notice += ": the board's screen needs 80x25";
+    notice += Size_.Cols >= kBoardCols && Size_.Rows == kBoardRows
+                  ? ": the status line needs 80x26"
+                  : ": needs 80x26 (80x25 shows the board without the status line)";
     TextRow(notice, kNoticeAttr, layout.Width);
     PaintRow(layout.NoticeRow, Want_.data(), layout.Width, out);
   }

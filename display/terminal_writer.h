@@ -37,6 +37,9 @@ class TTerminalWriter {
 
   // trueColor: the terminal takes 24-bit colours (see TrueColorFromEnv).
   explicit TTerminalWriter(bool trueColor);
+  // The columns UTF-8 text takes on the status line (a character each; one
+  // that is not one column wide is shown as '?').
+  static size_t Columns(std::string_view text);
   // True when COLORTERM (may be null) says "truecolor" or "24bit".
   static bool TrueColorFromEnv(const char* colorterm);
 
@@ -52,8 +55,11 @@ class TTerminalWriter {
   // Bytes that bring the terminal to show `screen` (rows 0-24) and, when the
   // terminal has 26 rows or more, `status` (UTF-8) on terminal row 26.
   // A terminal smaller than 80x25 shows the cells that fit and a notice on its
-  // last row. Empty when nothing changed.
-  std::string Update(const TScreen& screen, std::string_view status);
+  // last row. A `hint` (the command key's, shown for a while at start) is for
+  // a terminal without a status line: it leads that notice, and at 80x25 it
+  // stands on the last row, over the board's, while it is given. Empty when
+  // nothing changed.
+  std::string Update(const TScreen& screen, std::string_view status, std::string_view hint = {});
 
   // The SGR sequence that sets both colours of an attribute (and nothing else).
   std::string SgrOf(uint8_t attr) const;
@@ -74,7 +80,7 @@ class TTerminalWriter {
     int NoticeRow = -1;  // terminal row of the too-small notice, -1: none
   };
 
-  TLayout Layout() const;
+  TLayout Layout(bool hint) const;
   std::vector<TCell>& ShadowRow(int row);
   void ForgetAll();
   // Scrolls rows 0-24 of the terminal up when the board's screen scrolled

@@ -184,6 +184,80 @@ TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFir
   EXPECT_EQ(view.StatusLine(), " COM1 | disconnected | 0 bytes | Timeout! | NUML CAPS SCRL SHIFT CTRL ALT");
 }
 
+// Driven by ticks: a short word gives way to the byte count after 500 ms; the
+// command key's hint leads the line for the first 5 s after the start.
+TEST_F(TerminalViewTest, StatusWordsAndTheStartHintStandTheirTimeOnly) {
+  auto& view = static_cast<app::ISessionView&>(*View);
+  View->Start();
+  EXPECT_EQ(View->StatusLine(), " Ctrl-] q quit, Ctrl-] ? help | COM1 /dev/ttyS0 | disconnected | 0 bytes");
+  view.StatusChanged("Ping!");
+  for (int tick = 1; tick <= 4; ++tick) {
+    view.Refresh(false);
+    view.StatusChanged("77");  // the count every 500 ms does not push the word out early
+    EXPECT_NE(View->StatusLine().find("| Ping!"), std::string::npos) << tick;
+  }
+  view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().find("Ping!"), std::string::npos) << View->StatusLine();
+  for (int tick = 5; tick < 49; ++tick) view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().rfind(" Ctrl-] q quit", 0), 0u);
+  view.Refresh(false);
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/ttyS0 | disconnected | 0 bytes | Ctrl-] ? help");
+
+  // On a narrow terminal the line is fitted to its columns (UTF-8 characters
+  // count one each), and the hint leads it after a new start.
+  View->Stop();
+  View->SetSize({60, 30});
+  View->Start();
+  Session.SetDevice(false, "/dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC");
+  EXPECT_EQ(View->StatusLine(), " Ctrl-] q quit, Ctrl-] ? help | COM1 | disconnected | 0 bytes");
+  for (int tick = 0; tick < 50; ++tick) view.Refresh(false);
+  // 68 bytes, 60 columns: nothing has to give way.
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC"
+                                " | disconnected | 0 bytes | Ctrl-] ? help");
+  View->SetSize({59, 30});
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC"
+                                " | disconnected | 0 bytes");
+}
+
+// Ctrl-] i: statistics too wide for the terminal come in pages of whole items,
+// the next every 3 s or at the next `i`.
+TEST_F(TerminalViewTest, LinkStatisticsComeInPagesThatFitTheTerminal) {
+  auto& counts = Session.Stats.Counts;
+  counts.Requests = {1, 4000, 30, 700, 2, 1};
+  counts.Replies = 734;
+  counts.BlocksReceived = 8;
+  counts.BlocksSent = 24;
+  counts.NaksSent = 3;
+  counts.NaksReceived = 5;
+  counts.Resends = 5;
+  counts.WatchdogAborts = 2;
+  counts.NoiseBytes = 1234;
+  counts.DroppedKeys = 9;
+  const std::string all = app::FormatStatsLine(counts);
+  ASSERT_GT(all.size(), 80u);
+  Type("\x1di");
+  auto& view = static_cast<app::ISessionView&>(*View);
+  std::vector<std::string> pages;
+  for (int page = 0; page < 3; ++page) {
+    pages.push_back(View->StatusLine());
+    for (int tick = 0; tick < 30; ++tick) view.Refresh(false);
+  }
+  std::string joined;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string mark = " (" + std::to_string(i + 1) + "/3) ";
+    ASSERT_EQ(pages[i].rfind(mark, 0), 0u) << pages[i];
+    EXPECT_LE(pages[i].size(), 80u) << pages[i];
+    joined += (joined.empty() ? "" : " | ") + pages[i].substr(mark.size());
+  }
+  EXPECT_EQ(joined, all);  // whole items, none left out
+  EXPECT_EQ(View->StatusLine().rfind(" COM1 ", 0), 0u) << View->StatusLine();
+  Type("\x1di");
+  Type("\x1di");  // `i` again: the next page
+  EXPECT_EQ(View->StatusLine(), pages[1]);
+  for (int tick = 0; tick < 60; ++tick) view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().rfind(" COM1 ", 0), 0u) << View->StatusLine();
+}
+
 TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {
   char path[] = "/tmp/consolew-log-XXXXXX";
   const int fd = ::mkstemp(path);

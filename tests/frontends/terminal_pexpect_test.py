@@ -73,7 +73,7 @@ def main():
         child.send("\x1b[D")  # Left arrow: the demo echoes its code
         child.expect(re.escape("[4B00]"))
         child.send("\x1d?")  # the command key's help line
-        child.expect("q quit")
+        child.expect("l redraw")
         child.send("\x1dd")  # Ctrl+Alt+Del through the command key: the demo reboots
         wait_screen(child, out, "Boot number 2")
         child.send("abc")

@@ -325,8 +325,8 @@ TEST_F(TerminalWriterTest, SmallTerminalGetsANoticeAndTheCellsThatFit) {
   Screen.StrOut(0x1F, 55, 5, "0123456789");
   Screen.CursorCol = 2, Screen.CursorRow = 3;
   Refresh("status");
-  const std::u32string notice = U"terminal is 60x20: the board's screen needs 80x25";
-  EXPECT_EQ(Term.RowText(19).substr(0, notice.size()), notice);
+  const std::u32string notice = U"terminal is 60x20: needs 80x26 (80x25 shows the board without the";
+  EXPECT_EQ(Term.RowText(19), notice.substr(0, 60));
   EXPECT_EQ(Term.RowText(5).substr(55), U"01234");
   ExpectShows(Term, Screen, 60, 19);
   Screen.CursorCol = 65;  // beyond the columns shown
@@ -335,6 +335,37 @@ TEST_F(TerminalWriterTest, SmallTerminalGetsANoticeAndTheCellsThatFit) {
   Writer.SetSize({0, 0});
   EXPECT_EQ(Writer.Size().Cols, 80);
   EXPECT_EQ(Writer.Size().Rows, 26);
+}
+
+// At 80x25 the board fits without its status line: for as long as the hint
+// is given, the last row says so and shows it, then the board's row returns.
+// On a smaller terminal the hint leads the size notice.
+TEST_F(TerminalWriterTest, HintStandsOnTheLastRowOfATerminalWithoutStatusLine) {
+  Writer.SetSize({80, 25});
+  Term = TTerminalModel(80, 25);
+  Screen.StrOut(0x1F, 0, 24, "bottom row of the board");
+  Screen.CursorCol = 3, Screen.CursorRow = 24;
+  Term.Feed(Writer.Update(Screen, "status", "Ctrl-] q quit, Ctrl-] ? help"));
+  EXPECT_EQ(Term.RowText(24), U32("Ctrl-] q quit, Ctrl-] ? help | terminal is 80x25: the status line needs 80x26   "));
+  EXPECT_FALSE(Term.CursorVisible);
+  Refresh("status");
+  ExpectShows(Term, Screen, kCols, kRows);
+
+  Writer.SetSize({50, 30});
+  Term = TTerminalModel(50, 30);
+  Term.Feed(Writer.Update(Screen, "status", "Ctrl-] q quit, Ctrl-] ? help"));
+  EXPECT_EQ(Term.RowText(29), U32("Ctrl-] q quit, Ctrl-] ? help | terminal is 50x30: "));
+  EXPECT_EQ(Term.RowText(25).substr(0, 7), U32("status "));  // the status line has its row
+}
+
+// A character is a column on the status line; one that takes two columns (or
+// none) in a terminal is shown as '?', so that the cells stay in step.
+TEST_F(TerminalWriterTest, StatusLineCharactersAreOneColumnEach) {
+  EXPECT_EQ(TTerminalWriter::Columns("A: d\xC3\xA9j\xC3\xA0.img"), 11u);
+  EXPECT_EQ(TTerminalWriter::Columns("\xE4\xB8\xAD\xF0\x9F\x98\x80x\xFF"), 4u);
+  Refresh("A: \xE4\xB8\xAD\xE6\x96\x87.img e\xCC\x81 \xF0\x9F\x98\x80!");
+  EXPECT_EQ(Term.RowText(25).substr(0, 16), U"A: ??.img e? ?! ");
+  ExpectShows(Term, Screen, kCols, kRows);
 }
 
 TEST_F(TerminalWriterTest, ScrolledPageCostsOneRowNotAPage) {
