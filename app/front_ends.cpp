@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/signal_pipe.h"
+#include "app/terminal_check.h"
 #include "app/terminal_mode.h"
 #include "app/terminal_view.h"
 #include "display/terminal_writer.h"
@@ -105,6 +106,12 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
     std::fputs("consolew: --terminal needs a terminal on its standard input and output\n", stderr);
     return 2;
   }
+  const TTerminalCheck terminalCheck = CheckTerminal([](const char* name) { return std::getenv(name); });
+  if (options.Terminal && !terminalCheck.Usable) {
+    std::fprintf(stderr, "consolew: --terminal: this terminal cannot show the board's screen (%s)\n",
+                 terminalCheck.Why.c_str());
+    return 2;
+  }
   int argc = 1;
   std::string name = programName;
   char* argv[] = {name.data(), nullptr};
@@ -159,9 +166,9 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   TTerminalMode mode;
   if (options.Terminal) {
     TTerminalView::TConfig config;
-    config.TrueColor = TrueColor();
+    config.Style = terminalCheck.Style;
     terminal = std::make_unique<TTerminalView>(session, config);
-    display::TTerminalWriter restore(false);
+    display::TTerminalWriter restore(config.Style);
     mode.Enter(STDIN_FILENO, STDOUT_FILENO, restore.End());
     terminal->SetSize(SizeOf(STDOUT_FILENO));
     terminal->OnQuit = [&] { quit(0); };

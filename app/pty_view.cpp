@@ -62,7 +62,7 @@ std::unique_ptr<TPtyView> TPtyView::Create(TSession& session, const std::string&
   TTerminalView::TConfig config;
   config.InFd = pty->Master;
   config.OutFd = pty->Master;
-  config.TrueColor = trueColor;
+  config.Style.TrueColor = trueColor;  // a pty peer: UTF-8, xterm-like
   config.AlternateScreen = false;
   pty->Terminal = std::make_unique<TTerminalView>(session, config);
   TPtyView* self = pty.get();

@@ -103,7 +103,7 @@ void TTerminalOutput::Drain(int timeoutMs) {
 }
 
 TTerminalView::TTerminalView(TSession& session, const TConfig& config)
-    : Session(session), Config(config), Writer(config.TrueColor), Output(config.OutFd) {
+    : Session(session), Config(config), Writer(config.Style), Output(config.OutFd) {
   Input = std::make_unique<QSocketNotifier>(config.InFd, QSocketNotifier::Read);
   QObject::connect(Input.get(), &QSocketNotifier::activated, [this] { ReadInput(); });
   EscapeTimer.setSingleShot(true);

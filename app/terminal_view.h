@@ -51,7 +51,7 @@ class TTerminalView : public ISessionView {
   struct TConfig {
     int InFd = 0;
     int OutFd = 1;
-    bool TrueColor = false;
+    display::TTerminalStyle Style;
     // The invoking terminal: the alternate screen, restored at exit. A pty peer
     // gets the screen drawn afresh instead.
     bool AlternateScreen = true;

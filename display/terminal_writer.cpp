@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "display/cp437.h"
+#include "display/dec_graphics.h"
 #include "display/text_palette.h"
 
 namespace display {
@@ -95,7 +96,9 @@ char32_t NextChar(std::string_view text, size_t& i) {
 
 }  // namespace
 
-TTerminalWriter::TTerminalWriter(bool trueColor) : TrueColor_(trueColor) { SetSize(kDefaultSize); }
+TTerminalWriter::TTerminalWriter(bool trueColor) : TTerminalWriter(TTerminalStyle{trueColor, false, true}) {}
+
+TTerminalWriter::TTerminalWriter(const TTerminalStyle& style) : Style_(style) { SetSize(kDefaultSize); }
 
 size_t TTerminalWriter::Columns(std::string_view text) {
   size_t columns = 0;
@@ -116,7 +119,7 @@ std::string TTerminalWriter::Begin() {
 std::string TTerminalWriter::End() {
   FullRedraw_ = true;
   ForgetAll();
-  return "\x1b[0m\x1b[?25h\x1b[?1049l";
+  return Style_.Utf8 ? "\x1b[0m\x1b[?25h\x1b[?1049l" : "\x1b[0m\x1b(B\x1b[?25h\x1b[?1049l";
 }
 
 void TTerminalWriter::SetSize(TTerminalSize size) {
@@ -134,11 +137,20 @@ std::string TTerminalWriter::SgrOf(uint8_t attr) const {
   const int fg = attr & 0x0F;
   const int bg = attr >> 4;
   std::string out = "\x1b[0;";
-  if (TrueColor_) {
+  if (Style_.TrueColor) {
     out += "38;2;";
     AppendRgb(out, TextPalette[static_cast<size_t>(fg)]);
     out += ";48;2;";
     AppendRgb(out, TextPalette[static_cast<size_t>(bg)]);
+  } else if (Style_.LinuxConsole) {
+    // The console takes no 90-97 and 100-107 (it shows 100-107 dark): a bright
+    // foreground is bold, a bright background the blink bit, which the
+    // framebuffer console shows as a bright background.
+    if (fg >= 8) out += "1;";
+    AppendInt(out, 30 + AnsiColour(fg & 7));
+    out += ';';
+    if (bg >= 8) out += "5;";
+    AppendInt(out, 40 + AnsiColour(bg & 7));
   } else {
     AppendInt(out, (fg < 8 ? 30 : 90) + AnsiColour(fg & 7));
     out += ';';
@@ -175,6 +187,7 @@ void TTerminalWriter::ForgetAll() {
   std::fill(NoticeShadow_.begin(), NoticeShadow_.end(), TCell{});
   CursorCol_ = CursorRow_ = -1;
   Sgr_ = -1;
+  DecGraphics_ = -1;
   CursorShown_ = TVisibility::Unknown;
   EndsInText_ = false;
 }
@@ -185,6 +198,10 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
     // Also clears what lies outside the rows and columns drawn below.
     out += "\x1b[0m\x1b[2J";
     ForgetAll();
+    if (!Style_.Utf8) {
+      out += "\x1b(B";
+      DecGraphics_ = 0;
+    }
     FullRedraw_ = false;
     StatusWait_ = kStatusWaitMax;  // drawn whole at once
   }
@@ -194,7 +211,8 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
   for (int r = 0; r < kBoardRows; ++r) {
     for (int c = 0; c < kBoardCols; ++c) {
       const TScreenCell& cell = screen.Cell(c, r);
-      Board_[static_cast<size_t>(r * kBoardCols + c)] = {Cp437ToUnicode(cell.Char), cell.Attr, true};
+      const char32_t ch = Style_.Utf8 ? Cp437ToUnicode(cell.Char) : Cp437ToDec(cell.Char);
+      Board_[static_cast<size_t>(r * kBoardCols + c)] = {ch, cell.Attr, true};
     }
   }
   if (layout.BoardRows == kBoardRows && layout.BoardCols == kBoardCols) ScrollIfCheaper(out);
@@ -349,7 +367,7 @@ void TTerminalWriter::MoveTo(int col, int row, std::string& out) {
     const auto first = shown.begin() + CursorCol_;
     const auto last = shown.begin() + col;
     if (std::all_of(first, last, [this](const TCell& s) { return s.Known && s.Attr == Sgr_; })) {
-      for (auto it = first; it != last; ++it) AppendUtf8(out, it->Char);
+      for (auto it = first; it != last; ++it) Emit(it->Char, out);
       CursorCol_ = col;
       return;
     }
@@ -367,7 +385,7 @@ void TTerminalWriter::SetAttr(uint8_t attr, std::string& out) {
 }
 
 void TTerminalWriter::PutCell(const TCell& cell, TCell& shown, int col, std::string& out) {
-  AppendUtf8(out, cell.Char);
+  Emit(cell.Char, out);
   shown = cell;
   shown.Known = true;
   EndsInText_ = true;
@@ -384,8 +402,22 @@ void TTerminalWriter::TextRow(std::string_view text, uint8_t attr, int width) {
   Want_.assign(static_cast<size_t>(width), TCell{U' ', attr, true});
   size_t i = 0;
   for (int c = 0; c < width && i < text.size(); ++c) {
-    Want_[static_cast<size_t>(c)].Char = NextChar(text, i);
+    const char32_t ch = NextChar(text, i);
+    Want_[static_cast<size_t>(c)].Char = Style_.Utf8 || ch < 0x80 ? ch : U'?';
   }
+}
+
+void TTerminalWriter::Emit(char32_t ch, std::string& out) {
+  if (Style_.Utf8) {
+    AppendUtf8(out, ch);
+    return;
+  }
+  const int dec = (ch & kDecGraphicsFlag) != 0 ? 1 : 0;
+  if (DecGraphics_ != dec) {
+    out += dec != 0 ? "\x1b(0" : "\x1b(B";
+    DecGraphics_ = dec;
+  }
+  out += static_cast<char>(ch & 0x7F);
 }
 
 }  // namespace display

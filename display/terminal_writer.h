@@ -23,6 +23,15 @@ struct TTerminalSize {
   int Rows = 26;
 };
 
+// What the terminal takes besides the sequences every xterm-like one knows.
+struct TTerminalStyle {
+  bool TrueColor = false;     // 24-bit colours (see TrueColorFromEnv)
+  bool LinuxConsole = false;  // the Linux console: bright colours through bold and blink
+  // UTF-8 text. Without it the box and block characters go through the DEC
+  // special graphics set and the rest beyond ASCII as ASCII stand-ins.
+  bool Utf8 = true;
+};
+
 class TTerminalWriter {
  public:
   static constexpr uint8_t kStatusAttr = 0x70;  // black on light grey
@@ -37,6 +46,7 @@ class TTerminalWriter {
 
   // trueColor: the terminal takes 24-bit colours (see TrueColorFromEnv).
   explicit TTerminalWriter(bool trueColor);
+  explicit TTerminalWriter(const TTerminalStyle& style);
   // The columns UTF-8 text takes on the status line (a character each; one
   // that is not one column wide is shown as '?').
   static size_t Columns(std::string_view text);
@@ -94,9 +104,11 @@ class TTerminalWriter {
   void MoveTo(int col, int row, std::string& out);
   void SetAttr(uint8_t attr, std::string& out);
   void PutCell(const TCell& cell, TCell& shown, int col, std::string& out);
+  // The bytes of one cell's character (and the character set's switch).
+  void Emit(char32_t ch, std::string& out);
   void TextRow(std::string_view text, uint8_t attr, int width);
 
-  bool TrueColor_;
+  TTerminalStyle Style_;
   TTerminalSize Size_;
   bool FullRedraw_ = true;
   std::vector<std::vector<TCell>> Shadow_;  // terminal rows 0-25
@@ -107,6 +119,7 @@ class TTerminalWriter {
   int CursorCol_ = -1;
   int CursorRow_ = -1;
   int Sgr_ = -1;
+  int DecGraphics_ = -1;  // the DEC special graphics set is in use: 1, ASCII: 0, unknown: -1
   TVisibility CursorShown_ = TVisibility::Unknown;
   // The board's cursor at the last update: changes right of it wait while it moves.
   int BoardCursorCol_ = -1;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "display/cp437.h"
+#include "display/dec_graphics.h"
 #include "display/text_palette.h"
 #include "tests/display/view/terminal_model.h"
 
@@ -19,16 +20,24 @@ constexpr int kRows = TScreen::kRows;
 
 std::u32string U32(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
+// What a terminal of that style shows for a CP437 code.
+char32_t Expected(uint8_t code, const TTerminalStyle& style) {
+  if (style.Utf8) return Cp437ToUnicode(code);
+  const char32_t dec = Cp437ToDec(code);
+  return (dec & kDecGraphicsFlag) != 0 ? testterm::DecGraphicsChar(static_cast<uint8_t>(dec)) : dec;
+}
+
 // The terminal shows the board's cells that fit (characters through the code
 // page, colours of the palette) and its cursor; `rows`/`cols` are the board
 // rows and columns that fit.
-void ExpectShows(const TTerminalModel& term, const TScreen& screen, int cols, int rows) {
+void ExpectShows(const TTerminalModel& term, const TScreen& screen, int cols, int rows,
+                 const TTerminalStyle& style = {}) {
   ASSERT_TRUE(term.Errors.empty()) << term.Errors.front();
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < cols; ++c) {
       const TScreenCell& cell = screen.Cell(c, r);
       const auto& shown = term.At(c, r);
-      ASSERT_EQ(shown.Char, Cp437ToUnicode(cell.Char)) << "at " << c << "," << r;
+      ASSERT_EQ(shown.Char, Expected(cell.Char, style)) << "at " << c << "," << r;
       ASSERT_EQ(shown.Fg, ForegroundOf(cell.Attr)) << "at " << c << "," << r;
       ASSERT_EQ(shown.Bg, BackgroundOf(cell.Attr)) << "at " << c << "," << r;
     }
@@ -89,9 +98,16 @@ void RandomEdit(std::mt19937& rng, TScreen& screen) {
 }
 
 struct TRandomCase {
-  bool TrueColor;
+  TTerminalStyle Style;
   TTerminalSize Size;
 };
+
+TTerminalModel TerminalOf(const TRandomCase& p) {
+  TTerminalModel term(p.Size.Cols, p.Size.Rows);
+  term.Utf8 = p.Style.Utf8;
+  term.LinuxConsole = p.Style.LinuxConsole;
+  return term;
+}
 
 class TerminalWriterRandomTest : public ::testing::TestWithParam<TRandomCase> {};
 
@@ -101,9 +117,9 @@ class TerminalWriterRandomTest : public ::testing::TestWithParam<TRandomCase> {}
 TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
   const auto& p = GetParam();
   std::mt19937 rng(20240611u + static_cast<unsigned>(p.Size.Cols * 7 + p.Size.Rows));
-  TTerminalWriter writer(p.TrueColor);
+  TTerminalWriter writer(p.Style);
   writer.SetSize(p.Size);
-  TTerminalModel term(p.Size.Cols, p.Size.Rows);
+  TTerminalModel term = TerminalOf(p);
   TScreen screen;
   term.Feed(writer.Begin());
   const bool fits = p.Size.Cols >= kCols && p.Size.Rows >= kRows;
@@ -114,7 +130,7 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
     for (int n = static_cast<int>(rng() % 4); n >= 0; --n) RandomEdit(rng, screen);
     if (rng() % 200 == 0) {
       // A new terminal, showing anything.
-      term = TTerminalModel(p.Size.Cols, p.Size.Rows);
+      term = TerminalOf(p);
       term.AltScreen = true;  // as the last peer left it
       term.Feed("junk\r\n more junk");
       writer.Invalidate();
@@ -125,7 +141,7 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
     term.Feed(bytes);
     term.Feed(writer.Update(screen, status));  // what waited
     term.Feed(writer.Update(screen, status));  // the status line, the board quiet
-    ASSERT_NO_FATAL_FAILURE(ExpectShows(term, screen, cols, rows)) << "step " << step;
+    ASSERT_NO_FATAL_FAILURE(ExpectShows(term, screen, cols, rows, p.Style)) << "step " << step;
     if (p.Size.Rows > kRows && fits) {
       ASSERT_EQ(term.RowText(kRows).substr(0, status.size()), U32(status));
     }
@@ -140,12 +156,16 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TerminalWriterRandomTest,
-                         ::testing::Values(TRandomCase{false, {80, 26}}, TRandomCase{true, {80, 26}},
-                                           TRandomCase{false, {80, 25}}, TRandomCase{true, {120, 40}},
-                                           TRandomCase{false, {60, 20}}, TRandomCase{true, {90, 12}}),
+                         ::testing::Values(TRandomCase{{}, {80, 26}}, TRandomCase{{true}, {80, 26}},
+                                           TRandomCase{{}, {80, 25}}, TRandomCase{{true}, {120, 40}},
+                                           TRandomCase{{}, {60, 20}}, TRandomCase{{true}, {90, 12}},
+                                           TRandomCase{{false, true}, {80, 26}},
+                                           TRandomCase{{false, false, false}, {80, 26}},
+                                           TRandomCase{{false, true, false}, {70, 30}}),
                          [](const auto& info) {
-                           return std::string(info.param.TrueColor ? "Rgb" : "Ansi") +
-                                  std::to_string(info.param.Size.Cols) + "x" +
+                           const TTerminalStyle& s = info.param.Style;
+                           return std::string(s.TrueColor ? "Rgb" : s.LinuxConsole ? "Linux" : "Ansi") +
+                                  (s.Utf8 ? "" : "Dec") + std::to_string(info.param.Size.Cols) + "x" +
                                   std::to_string(info.param.Size.Rows);
                          });
 
@@ -398,6 +418,7 @@ TEST(TerminalWriterSgr, SixteenColoursInBothModes) {
       {"97", "107", "255;255;255"}};
   const TTerminalWriter ansi(false);
   const TTerminalWriter rgb(true);
+  const TTerminalWriter linux(TTerminalStyle{false, true});
   for (int fg = 0; fg < 16; ++fg) {
     const int bg = 15 - fg;
     const auto attr = static_cast<uint8_t>(bg << 4 | fg);
@@ -405,7 +426,28 @@ TEST(TerminalWriterSgr, SixteenColoursInBothModes) {
               std::string("\x1b[0;") + kColours[fg].Fg16 + ";" + kColours[bg].Bg16 + "m");
     EXPECT_EQ(rgb.SgrOf(attr), std::string("\x1b[0;38;2;") + kColours[fg].Rgb + ";48;2;" +
                                    kColours[bg].Rgb + "m");
+    // The Linux console: bright through bold (foreground) and blink (background).
+    const std::string fg16 = std::to_string(30 + (std::stoi(kColours[fg].Fg16) - 30) % 60);
+    const std::string bg16 = std::to_string(40 + (std::stoi(kColours[bg].Bg16) - 40) % 60);
+    EXPECT_EQ(linux.SgrOf(attr), std::string("\x1b[0;") + (fg >= 8 ? "1;" : "") + fg16 + ";" +
+                                     (bg >= 8 ? "5;" : "") + bg16 + "m");
   }
+}
+
+// A terminal whose locale is not UTF-8 gets the boxes through the DEC special
+// graphics set and ASCII for the rest: not one byte beyond ASCII.
+TEST(TerminalWriterDec, BoxesThroughTheLineDrawingSetTheRestAsAscii) {
+  TTerminalWriter writer(TTerminalStyle{false, false, false});
+  TTerminalModel term(80, 26);
+  term.Utf8 = false;
+  TScreen screen;
+  screen.StrOut(0x1E, 0, 0, "\xC9\xCD\xBB Caf\x82 \xB1\xDB \xF8");
+  term.Feed(writer.Update(screen, "A: d\xC3\xA9j\xC3\xA0.img"));
+  ASSERT_TRUE(term.Errors.empty()) << term.Errors.front();
+  EXPECT_EQ(term.RowText(0).substr(0, 13), U"\u250C\u2500\u2510 Cafe \u2592# \u00B0");
+  EXPECT_EQ(term.RowText(25).substr(0, 14), U"A: d?j?.img   ");
+  const std::string end = writer.End();
+  EXPECT_NE(end.find("\x1b(B"), std::string::npos);  // ASCII again for the shell
 }
 
 TEST(TerminalWriterSgr, TrueColourFromColorterm) {
