@@ -219,6 +219,12 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
 
   const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
                            screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
+  // The cursor shown or hidden before anything is painted: at the end the
+  // sequence would stand between the text that ends at the cursor and the
+  // text that goes on from there.
+  const TVisibility visibility = cursorShown ? TVisibility::Shown : TVisibility::Hidden;
+  if (CursorShown_ != visibility) out += cursorShown ? "\x1b[?25h" : "\x1b[?25l";
+  CursorShown_ = visibility;
   // Text the board types stays one run in the byte stream, also across
   // refreshes. When the last refresh ended in text, the row under the
   // terminal's cursor goes first, from that cursor on, so the run goes on.
@@ -295,14 +301,7 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
   if (lastRow >= 0) paintBoardRow(lastRow);
   TextWait_ = heldText ? TextWait_ + 1 : 0;
 
-  if (cursorShown) {
-    MoveTo(screen.CursorCol, screen.CursorRow, out);
-    if (CursorShown_ != TVisibility::Shown) out += "\x1b[?25h";
-    CursorShown_ = TVisibility::Shown;
-  } else {
-    if (CursorShown_ != TVisibility::Hidden) out += "\x1b[?25l";
-    CursorShown_ = TVisibility::Hidden;
-  }
+  if (cursorShown) MoveTo(screen.CursorCol, screen.CursorRow, out);
   return out;
 }
 

@@ -284,6 +284,14 @@ TEST_F(TerminalWriterTest, TextInsideAFrameDrawnBeforeItIsOneRun) {
   Refresh();
   Refresh();
   ExpectShows(Term, Screen, kCols, kRows);
+
+  // Everything drawn afresh (a new peer), then the board goes on typing: the
+  // cursor shown again does not come between the two.
+  Writer.Invalidate();
+  bytes = Refresh();
+  Tele(" xyz");
+  bytes += Refresh();
+  EXPECT_NE(bytes.find("Special keys show their code, xyz"), std::string::npos) << bytes;
 }
 
 TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
@@ -304,9 +312,11 @@ TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
 
 TEST_F(TerminalWriterTest, CursorShownOnlyOnTheScreen) {
   Screen.CursorCol = 5, Screen.CursorRow = 7;
-  // The full drawing paints the cursor's row last, ending at the cursor.
+  // The full drawing paints the cursor's row last, ending at the cursor; the
+  // cursor is shown before (not between two pieces of text).
   const std::string first = Refresh();
-  EXPECT_TRUE(first.ends_with("\x1b[8;1H     \x1b[?25h")) << first;
+  EXPECT_EQ(first.rfind("\x1b[0m\x1b[2J\x1b[?25h", 0), 0u) << first;
+  EXPECT_TRUE(first.ends_with("\x1b[8;1H     ")) << first;
   EXPECT_EQ(Term.CursorCol, 5);
   EXPECT_EQ(Term.CursorRow, 7);
   Screen.CursorRow = 25;
@@ -314,7 +324,7 @@ TEST_F(TerminalWriterTest, CursorShownOnlyOnTheScreen) {
   Screen.CursorRow = 24, Screen.CursorCol = 80;
   EXPECT_EQ(Refresh(), "");
   Screen.CursorCol = 79;
-  EXPECT_EQ(Refresh(), "\x1b[25;80H\x1b[?25h");
+  EXPECT_EQ(Refresh(), "\x1b[?25h\x1b[25;80H");
 }
 
 TEST_F(TerminalWriterTest, StatusLineFixedColoursPaddedAndRedrawnOnChange) {
