@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/signal_pipe.h"
+#include "app/terminal_check.h"
 #include "app/terminal_mode.h"
 #include "app/terminal_view.h"
 #include "display/terminal_writer.h"
@@ -66,8 +67,7 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       Log->Text(text);
       if (!Log->WriteError().empty() && !LogErrorShown) {
         LogErrorShown = true;
-        std::fprintf(stderr, "consolew: the log cannot be written (%s); logging stops\n",
-                     Log->WriteError().c_str());
+        Session->Notice("the log cannot be written (" + Log->WriteError() + "); logging stops");
       }
     };
   }
@@ -106,6 +106,12 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
     std::fputs("consolew: --terminal needs a terminal on its standard input and output\n", stderr);
     return 2;
   }
+  const TTerminalCheck terminalCheck = CheckTerminal([](const char* name) { return std::getenv(name); });
+  if (options.Terminal && !terminalCheck.Usable) {
+    std::fprintf(stderr, "consolew: --terminal: this terminal cannot show the board's screen (%s)\n",
+                 terminalCheck.Why.c_str());
+    return 2;
+  }
   int argc = 1;
   std::string name = programName;
   char* argv[] = {name.data(), nullptr};
@@ -113,12 +119,25 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   QCoreApplication::setApplicationName(QStringLiteral("Remote Nerova"));
 
   // With --terminal on the same terminal, standard error would write into the
-  // board's screen: the image messages wait until the terminal is put back
-  // (the status line shows the image meanwhile).
+  // board's screen: the image messages and the lines about the port, the trace
+  // and the log wait until the terminal is put back. The status line shows the
+  // image meanwhile, and each of the other lines for a while.
   std::vector<std::string> heldMessages;
+  std::unique_ptr<TTerminalView> terminal;
   TSession session(options);
-  if (options.Terminal && ::isatty(STDERR_FILENO) != 0) {
-    session.ImageMessageOut = [&heldMessages](const std::string& line) { heldMessages.push_back(line); };
+  if (options.Terminal) {
+    const bool held = ::isatty(STDERR_FILENO) != 0;
+    if (held) {
+      session.ImageMessageOut = [&heldMessages](const std::string& line) { heldMessages.push_back(line); };
+    }
+    session.NoticeOut = [&heldMessages, &terminal, held](const std::string& line) {
+      if (held) {
+        heldMessages.push_back(line);
+      } else {
+        std::fprintf(stderr, "consolew: %s\n", line.c_str());
+      }
+      if (terminal) terminal->Notice(line);
+    };
   }
   TFailureView failure;
   session.AddView(&failure);
@@ -145,12 +164,11 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   };
 
   TTerminalMode mode;
-  std::unique_ptr<TTerminalView> terminal;
   if (options.Terminal) {
     TTerminalView::TConfig config;
-    config.TrueColor = TrueColor();
+    config.Style = terminalCheck.Style;
     terminal = std::make_unique<TTerminalView>(session, config);
-    display::TTerminalWriter restore(false);
+    display::TTerminalWriter restore(config.Style);
     mode.Enter(STDIN_FILENO, STDOUT_FILENO, restore.End());
     terminal->SetSize(SizeOf(STDOUT_FILENO));
     terminal->OnQuit = [&] { quit(0); };

@@ -93,17 +93,24 @@ std::string FormatStats(const TLinkCounts& c) {
   return text;
 }
 
-std::string FormatStatsLine(const TLinkCounts& c) {
-  std::string text = "req " + Num(c.AllRequests());
+std::vector<std::string> FormatStatsItems(const TLinkCounts& c) {
+  std::string requests = "req " + Num(c.AllRequests());
   std::string services;
   for (size_t slot = 0; slot < kServiceSlots; ++slot) {
     if (c.Requests[slot] == 0) continue;
     services += " " + std::string(ServiceShortName(slot)) + " " + Num(c.Requests[slot]);
   }
-  if (!services.empty()) text += ":" + services;
+  if (!services.empty()) requests += ":" + services;
+  std::vector<std::string> items{requests};
   for (const auto& line : kStatLines) {
-    if (c.*(line.Count) != 0) text += " | " + std::string(line.Short) + " " + Num(c.*(line.Count));
+    if (c.*(line.Count) != 0) items.push_back(std::string(line.Short) + " " + Num(c.*(line.Count)));
   }
+  return items;
+}
+
+std::string FormatStatsLine(const TLinkCounts& c) {
+  std::string text;
+  for (const std::string& item : FormatStatsItems(c)) text += (text.empty() ? "" : " | ") + item;
   return text;
 }
 

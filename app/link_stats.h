@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/trace_decode.h"
 #include "link/link_observer.h"
@@ -54,7 +55,10 @@ class TLinkStats : public wire::ILinkObserver {
 // Every count, a line each (the window's tool tip, the trace at Disconnect,
 // the "Link statistics" dialog). No line feed after the last line.
 std::string FormatStats(const TLinkCounts& c);
-// The counts that are not 0 on one line, with short names (the terminal's `i`).
+// The counts that are not 0, with short names (the terminal's `i`): the
+// requests by service first, then one item per count.
+std::vector<std::string> FormatStatsItems(const TLinkCounts& c);
+// The same items on one line, joined by " | ".
 std::string FormatStatsLine(const TLinkCounts& c);
 // A word for the terminal's status line: "1234 req" or "1234 req 5 err";
 // empty before the first request.

@@ -15,7 +15,9 @@ namespace app {
 
 namespace {
 
-constexpr int kSettleChecks = 3;  // 300 ms after a peer came
+constexpr int kSettleChecks = 3;   // 300 ms after a peer came
+constexpr int kRecheckChecks = 10;  // a close the events did not tell of is found within 1 s
+constexpr uint32_t kSlaveEvents = IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE;
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -24,6 +26,7 @@ std::string Reason(const std::string& what) { return what + ": " + std::strerror
 std::unique_ptr<TPtyView> TPtyView::Create(TSession& session, const std::string& link, bool trueColor,
                                            std::string& error) {
   std::unique_ptr<TPtyView> pty(new TPtyView);
+  pty->Session = &session;
   pty->Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (pty->Master < 0 || ::grantpt(pty->Master) != 0 || ::unlockpt(pty->Master) != 0) {
     error = Reason("cannot create a pseudo-terminal");
@@ -62,7 +65,7 @@ std::unique_ptr<TPtyView> TPtyView::Create(TSession& session, const std::string&
   TTerminalView::TConfig config;
   config.InFd = pty->Master;
   config.OutFd = pty->Master;
-  config.TrueColor = trueColor;
+  config.Style.TrueColor = trueColor;  // a pty peer: UTF-8, xterm-like
   config.AlternateScreen = false;
   pty->Terminal = std::make_unique<TTerminalView>(session, config);
   TPtyView* self = pty.get();
@@ -72,21 +75,19 @@ std::unique_ptr<TPtyView> TPtyView::Create(TSession& session, const std::string&
   };
   pty->Terminal->OnInputEnded = [self] {
     // The peer closed its end; the pty stays for the next one.
-    self->Present = false;
-    self->Terminal->Pause();
+    self->Recheck();
   };
   pty->Terminal->StatusExtra = [self] { return "pty " + self->Slave; };
   // A peer that closes and another that opens at once leave no hang-up to see:
-  // every open of the slave is a new peer.
+  // every open of the slave is a new peer. Closes tell when a peer went while
+  // the view holds the slave (no hang-up then either).
   pty->Opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (pty->Opens >= 0 && ::inotify_add_watch(pty->Opens, name, IN_OPEN) >= 0) {
+  if (pty->Opens >= 0 && ::inotify_add_watch(pty->Opens, name, kSlaveEvents) >= 0) {
     pty->OpensNotifier = std::make_unique<QSocketNotifier>(pty->Opens, QSocketNotifier::Read);
-    QObject::connect(pty->OpensNotifier.get(), &QSocketNotifier::activated, [self] {
-      alignas(inotify_event) char events[4096];
-      bool opened = false;
-      while (::read(self->Opens, events, sizeof events) > 0) opened = true;
-      if (opened) self->PeerCame();
-    });
+    QObject::connect(pty->OpensNotifier.get(), &QSocketNotifier::activated, [self] { self->Recheck(); });
+  } else if (pty->Opens >= 0) {
+    ::close(pty->Opens);
+    pty->Opens = -1;
   }
   pty->Watch.setInterval(100);
   QObject::connect(&pty->Watch, &QTimer::timeout, [self] { self->Check(); });
@@ -105,6 +106,7 @@ TPtyView::~TPtyView() {
   }
   OpensNotifier.reset();
   if (Opens >= 0) ::close(Opens);
+  Release();
   if (Master >= 0) ::close(Master);
 }
 
@@ -117,16 +119,77 @@ void TPtyView::PeerCame() {
   SettleChecks = kSettleChecks;
 }
 
-void TPtyView::Check() {
+void TPtyView::PeerLeft() {
+  Present = false;
+  Terminal->SetReading(false);
+  Terminal->Pause();
+}
+
+void TPtyView::Hold() {
+  if (SlaveHold >= 0 || Opens < 0) return;  // without the events a hold could not be let go in time
+  SlaveHold = ::open(Slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (SlaveHold >= 0) ::ioctl(SlaveHold, TIOCEXCL);
+}
+
+void TPtyView::Release() {
+  if (SlaveHold < 0) return;
+  // The flag stays on the slave after its last close: it must go first.
+  ::ioctl(SlaveHold, TIOCNXCL);
+  ::close(SlaveHold);
+  SlaveHold = -1;
+}
+
+bool TPtyView::PeerThere() {
+  Release();
   pollfd p{Master, POLLIN, 0};
   ::poll(&p, 1, 0);
-  const bool present = (p.revents & POLLHUP) == 0;
-  if (present && !Present) {
-    PeerCame();
-  } else if (!present && Present) {
-    Present = false;
-    Terminal->SetReading(false);
-    Terminal->Pause();
+  return (p.revents & POLLHUP) == 0;
+}
+
+TPtyView::TSlaveEvents TPtyView::ReadEvents() {
+  TSlaveEvents seen;
+  if (Opens < 0) return seen;
+  alignas(inotify_event) char events[4096];
+  ssize_t n = 0;
+  while ((n = ::read(Opens, events, sizeof events)) > 0) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      inotify_event event{};
+      std::memcpy(&event, events + at, sizeof event);
+      const bool close = (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) != 0;
+      seen.ClosedFirst = seen.ClosedFirst || (close && !seen.Opened);
+      seen.Opened = seen.Opened || (event.mask & IN_OPEN) != 0;
+      at += static_cast<ssize_t>(sizeof event + event.len);
+    }
+  }
+  return seen;
+}
+
+void TPtyView::Recheck() {
+  ChecksSinceRecheck = 0;
+  // What others did since the last look; the view's own close and open
+  // below are read and dropped after them.
+  const TSlaveEvents seen = ReadEvents();
+  if (Present && seen.Opened && !seen.ClosedFirst) {
+    // Only root opens past TIOCEXCL.
+    Session->Notice("a second program opened " + Slave +
+                    " past its lock (as root): the two share the input and each gets part of the picture");
+  }
+  const bool there = PeerThere();
+  if (there) Hold();
+  ReadEvents();
+  if (!there) {
+    if (Present) PeerLeft();
+    return;
+  }
+  if (!Present || seen.Opened) PeerCame();
+}
+
+void TPtyView::Check() {
+  if (!Present || ++ChecksSinceRecheck >= kRecheckChecks) {
+    // A peer that came or went unseen (and, without inotify, the only way).
+    pollfd p{Master, POLLIN, 0};
+    ::poll(&p, 1, 0);
+    if (Present || (p.revents & POLLHUP) == 0) Recheck();
   }
   if (!Present) return;
   // Serial libraries flush what is waiting when they open the port (pyserial

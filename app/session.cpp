@@ -56,6 +56,7 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Loop.SetHandler(kServiceKeyboard, [this] {
     keyboard::KeyboardService(Link, Keyboard);
     Paster.Feed(Keyboard);  // the board has read: room for the next pasted keys
+    EachView([](ISessionView& v) { v.KeysRead(); });  // and for keys typed in a terminal
   });
   Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
   // A change of image or of its protection waits for the end of the request in progress.
@@ -64,6 +65,7 @@ TSession::TSession(const TOptions& options) : Options(options) {
   // The board's handshake clears its screen a moment after an image message:
   // the user reads them on standard error too.
   ImageMessageOut = [](const std::string& line) { std::fprintf(stderr, "consolew: %s\n", line.c_str()); };
+  NoticeOut = ImageMessageOut;
   Floppy.OnImageMessage = [this](const std::string& line) {
     if (ImageMessageOut) ImageMessageOut(line);
   };
@@ -131,8 +133,7 @@ bool TSession::OpenTrace(const std::string& path, bool withData, std::string& er
     // The link goes on as before; the trace stops. Said at once on standard
     // error, and to the front-ends once the loop has ended (a message box
     // inside an exchange would hold the board up).
-    std::fprintf(stderr, "consolew: the trace cannot be written (%s: %s); tracing stops\n", path.c_str(),
-                 why.c_str());
+    Notice("the trace cannot be written (" + path + ": " + why + "); tracing stops");
     TraceFailure = path + ": " + why;
   };
   if (Trace) Observers.Remove(Trace.get());
@@ -272,7 +273,7 @@ void TSession::Lost(const std::string& reason) {
   } catch (const std::exception&) {
     // It is gone already; a failed close changes nothing.
   }
-  std::fprintf(stderr, "consolew: %s; waiting for it to come back\n", reason.c_str());
+  Notice(reason + "; waiting for it to come back");
   Screen.ConPrintf("Serial port lost: waiting for it to come back\r\n");
   Broadcast("Lost");
   ReconnectDelays.Reset(LinkPort.Current().Local());
@@ -298,7 +299,7 @@ void TSession::Back() {
   // The board's retries bring the link up again; nothing of before is kept.
   Link.Rx.DiscardUnread();
   Link.PortLost = false;
-  std::fprintf(stderr, "consolew: %s is back\n", PortDevice().c_str());
+  Notice(PortDevice() + " is back");
   Screen.ConPrintf("Serial port back\r\n");
   Broadcast(std::to_string(Link.Rx.RxCount));
 }

@@ -62,6 +62,8 @@ class ISessionView {
   }
   // The service loop has returned (after Disconnect).
   virtual void LoopEnded() {}
+  // The board has called its keyboard service: the key queue may have room.
+  virtual void KeysRead() {}
   // Whether this front-end asks the board to upload its screen (the R button is down).
   virtual bool RefreshWanted() const { return false; }
 };
@@ -159,6 +161,12 @@ class TSession : private IStatusSink {
   // Where the floppy's messages go besides the board's screen (by default
   // standard error, a line each).
   std::function<void(const std::string&)> ImageMessageOut;
+  // Where lines about the port (lost, back) and about a trace or log that
+  // cannot be written go (by default standard error, a line each).
+  std::function<void(const std::string&)> NoticeOut;
+  void Notice(const std::string& line) {
+    if (NoticeOut) NoticeOut(line);
+  }
 
   // The core, owned for the whole run.
   TQtMessagePump Pump;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <string_view>
 #include <vector>
 
 #include "app/floppy_status.h"
@@ -17,10 +18,16 @@ namespace app {
 
 namespace {
 
-constexpr int kNoteTicks = 50;  // a help line stands 5 s
+constexpr int kNoteTicks = 50;       // a help line stands 5 s
+constexpr int kStatsPageTicks = 30;  // each page of the statistics 3 s
+constexpr int kWordTicks = 5;        // "Ping!", "Timeout!"... 500 ms
+constexpr int kStartTicks = 50;      // the command key's hint after the start 5 s
+constexpr const char* kStartHint = "Ctrl-] q quit, Ctrl-] ? help";
 constexpr const char* kHelp = "Ctrl-] q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
 constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
-constexpr size_t kStatusWidth = 80;
+// Commands that act on the board keep their place among the keys typed around
+// them; the others (quit, redraw, help, statistics, floppy prompt) act at once.
+constexpr std::string_view kPacedCommands = "rRdD";
 
 bool IsCount(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
@@ -96,7 +103,7 @@ void TTerminalOutput::Drain(int timeoutMs) {
 }
 
 TTerminalView::TTerminalView(TSession& session, const TConfig& config)
-    : Session(session), Config(config), Writer(config.TrueColor), Output(config.OutFd) {
+    : Session(session), Config(config), Writer(config.Style), Output(config.OutFd) {
   Input = std::make_unique<QSocketNotifier>(config.InFd, QSocketNotifier::Read);
   QObject::connect(Input.get(), &QSocketNotifier::activated, [this] { ReadInput(); });
   EscapeTimer.setSingleShot(true);
@@ -104,6 +111,7 @@ TTerminalView::TTerminalView(TSession& session, const TConfig& config)
     for (const auto& input : Decoder.Flush(NowMs())) Handle(input);
     ArmEscapeTimer();
   });
+  Pacer.Apply = [this](const keyboard::TTerminalInput& input) { Apply(input); };
   Session.AddView(this);
 }
 
@@ -115,6 +123,7 @@ TTerminalView::~TTerminalView() {
 void TTerminalView::Start() {
   if (Started) return;
   Started = true;
+  StartTicks = kStartTicks;
   if (Config.AlternateScreen) Show(Writer.Begin());
   Writer.Invalidate();
   Draw();
@@ -160,67 +169,118 @@ void TTerminalView::Draw() {
   // While the terminal has not taken the last bytes, the changes wait: the next
   // tick sends them against what it will show then.
   if (!Started || Output.Pending()) return;
-  Show(Writer.Update(Session.Screen, StatusLine()));
+  Show(Writer.Update(Session.Screen, StatusLine(), StartTicks > 0 ? kStartHint : ""));
+}
+
+size_t TTerminalView::StatusWidth() const {
+  return static_cast<size_t>(std::min(Writer.Size().Cols, display::TTerminalWriter::kMaxCols));
+}
+
+std::vector<std::string> TTerminalView::StatsPages() const {
+  using display::TTerminalWriter;
+  const auto items = FormatStatsItems(Session.Stats.Counts);
+  std::string all;
+  for (const auto& item : items) all += (all.empty() ? "" : " | ") + item;
+  if (TTerminalWriter::Columns(all) + 1 <= StatusWidth()) return {" " + all};
+  // Pages of whole items, each after its number: " (1/2) ".
+  constexpr size_t kMarkColumns = 8;
+  std::vector<std::string> bodies;
+  std::string page;
+  for (const auto& item : items) {
+    const std::string longer = page.empty() ? item : page + " | " + item;
+    if (!page.empty() && TTerminalWriter::Columns(longer) + kMarkColumns > StatusWidth()) {
+      bodies.push_back(page);
+      page = item;
+    } else {
+      page = longer;
+    }
+  }
+  bodies.push_back(page);
+  std::vector<std::string> pages;
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    pages.push_back(" (" + std::to_string(i + 1) + "/" + std::to_string(bodies.size()) + ") " + bodies[i]);
+  }
+  return pages;
 }
 
 std::string TTerminalView::StatusLine() const {
   if (Prompting) return kPrompt + PromptText + "_";
-  if (NoteTicks > 0) return StatsNote ? " " + FormatStatsLine(Session.Stats.Counts) : NoteText;
-  // The parts in the order shown. A line longer than 80 columns loses parts,
+  if (NoteTicks > 0 && StatsNote) {
+    const auto pages = StatsPages();
+    return pages[std::min(StatsPage, pages.size() - 1)];
+  }
+  if (NoteTicks > 0) return NoteText;
+  // The parts in the order shown. A line wider than the terminal loses parts,
   // the least needed first: the help hint, the extra words, the device path,
   // the request count (DropOrder 1 to 4; 0 stays: the floppy's trouble too).
+  // For a while after the start the command key's hint leads the line.
   struct TPart {
     std::string Text;
+    const char* Separator;
     int DropOrder;
   };
   std::vector<TPart> parts;
-  parts.push_back({" " + Session.PortName(), 0});
-  parts.push_back({" " + Session.PortDevice(), 3});
-  parts.push_back({std::string(" | ") +
-                       (!Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected"),
-                   0});
-  parts.push_back({" | " + std::to_string(Session.Link.Rx.RxCount) + " bytes", 0});
+  if (StartTicks > 0) parts.push_back({kStartHint, " | ", 0});
+  parts.push_back({Session.PortName(), " | ", 0});
+  parts.push_back({Session.PortDevice(), " ", 3});
+  parts.push_back({!Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected", " | ", 0});
+  parts.push_back({std::to_string(Session.Link.Rx.RxCount) + " bytes", " | ", 0});
   const std::string stats = FormatStatsWord(Session.Stats.Counts);
-  if (!stats.empty()) parts.push_back({" | " + stats, 4});
+  if (!stats.empty()) parts.push_back({stats, " | ", 4});
   const std::string floppy = FloppyStatusWord(Session.Floppy.Status());
-  if (!floppy.empty()) parts.push_back({" | " + floppy, 0});
-  if (!LastWord.empty()) parts.push_back({" | " + LastWord, 0});
+  if (!floppy.empty()) parts.push_back({floppy, " | ", 0});
+  if (!LastWord.empty()) parts.push_back({LastWord, " | ", 0});
   const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
-  if (!shift.empty()) parts.push_back({" | " + shift, 0});
+  if (!shift.empty()) parts.push_back({shift, " | ", 0});
   if (StatusExtra) {
     const std::string extra = StatusExtra();
-    if (!extra.empty()) parts.push_back({" | " + extra, 2});
+    if (!extra.empty()) parts.push_back({extra, " | ", 2});
   }
-  parts.push_back({" | Ctrl-] ? help", 1});
-  const auto width = [&parts] {
-    size_t n = 0;
-    for (const auto& p : parts) n += p.Text.size();
-    return n;
+  if (StartTicks == 0) parts.push_back({"Ctrl-] ? help", " | ", 1});
+  const auto join = [&parts] {
+    std::string line;
+    for (const auto& p : parts) line += (line.empty() ? " " : p.Separator) + p.Text;
+    return line;
   };
-  for (int drop = 1; drop <= 4 && width() > kStatusWidth; ++drop) {
+  std::string line = join();
+  for (int drop = 1; drop <= 4 && display::TTerminalWriter::Columns(line) > StatusWidth(); ++drop) {
     std::erase_if(parts, [drop](const TPart& p) { return p.DropOrder == drop; });
+    line = join();
   }
-  std::string line;
-  for (const auto& p : parts) line += p.Text;
   return line;
 }
 
 void TTerminalView::Refresh(bool) {
+  Pacer.Feed(Session.Keyboard);
   Draw();
-  if (NoteTicks > 0) --NoteTicks;
+  if (NoteTicks > 0 && --NoteTicks == 0 && StatsNote && StatsPage + 1 < StatsPages().size()) {
+    ++StatsPage;  // the next page of the statistics
+    NoteTicks = kStatsPageTicks;
+  }
+  if (WordTicks > 0 && --WordTicks == 0) LastWord.clear();
+  if (StartTicks > 0) --StartTicks;
 }
 
 void TTerminalView::StatusChanged(const std::string& text) {
-  // The byte count has its own place on the line, and so has a lost port; the
-  // words stand until the next word.
-  if (!IsCount(text) && text != "Lost") LastWord = text;
+  // The byte count has its own place on the line, and so has a lost port; a
+  // word gives way to the count after 500 ms, as on the window's label.
+  if (IsCount(text) || text == "Lost") return;
+  LastWord = text;
+  WordTicks = kWordTicks;
 }
 
-void TTerminalView::ConnectionChanged(bool) {}
+void TTerminalView::ConnectionChanged(bool) {
+  // Keys typed for another connection never reach this one.
+  Pacer.Clear();
+}
+
+void TTerminalView::KeysRead() { Pacer.Feed(Session.Keyboard); }
 
 void TTerminalView::Failure(const std::string& text, const std::string& detail) {
   Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
 }
+
+void TTerminalView::Notice(const std::string& text) { Note(text, kNoteTicks); }
 
 void TTerminalView::Note(const std::string& text, int ticks) {
   NoteText = " " + text;
@@ -246,14 +306,21 @@ void TTerminalView::ReadInput() {
 }
 
 void TTerminalView::Typed(const uint8_t* data, size_t size, uint64_t nowMs) {
-  if (Prompting) {
-    // Keys typed into the prompt are not for the board.
-    const size_t taken = PromptInput(data, size);
-    data += taken;
-    size -= taken;
-    Draw();
+  if (size == 0) {
+    for (const auto& input : Decoder.Feed(data, 0, nowMs)) Handle(input);
   }
-  for (const auto& input : Decoder.Feed(data, size, nowMs)) Handle(input);
+  // A byte at a time: what follows the command that opens the floppy prompt,
+  // in the same read, goes to the prompt.
+  for (size_t i = 0; i < size;) {
+    if (Prompting) {
+      // Keys typed into the prompt are not for the board.
+      i += PromptInput(data + i, size - i);
+      Draw();
+      continue;
+    }
+    for (const auto& input : Decoder.Feed(data + i, 1, nowMs)) Handle(input);
+    ++i;
+  }
   ArmEscapeTimer();
 }
 
@@ -300,6 +367,27 @@ void TTerminalView::ArmEscapeTimer() {
 
 void TTerminalView::Handle(const keyboard::TTerminalInput& input) {
   if (input.Kind == keyboard::TTerminalInput::TKind::Command) {
+    if (input.Command == ']') {
+      Paced(keyboard::CtrlBracketKey());  // the key itself
+    } else if (kPacedCommands.find(input.Command) != std::string_view::npos) {
+      Paced(input);
+    } else {
+      Command(input.Command);
+    }
+    return;
+  }
+  Paced(input);
+}
+
+void TTerminalView::Paced(keyboard::TTerminalInput input) {
+  if (!Pacer.Push(std::move(input), Session.Keyboard)) {
+    Note("key dropped: " + std::to_string(Pacer.Waiting()) + " keys wait for the board already", kNoteTicks);
+  }
+  Pacer.Feed(Session.Keyboard);
+}
+
+void TTerminalView::Apply(const keyboard::TTerminalInput& input) {
+  if (input.Kind == keyboard::TTerminalInput::TKind::Command) {
     Command(input.Command);
     return;
   }
@@ -323,9 +411,6 @@ void TTerminalView::Command(char command) {
       Session.SendCtrlAltDel();
       Note("Ctrl+Alt+Del sent", 10);
       break;
-    case ']':
-      keyboard::ApplyTerminalInput(Session.Keyboard, keyboard::CtrlBracketKey());
-      break;
     case 'l':
     case 'L':
       Redraw();
@@ -336,11 +421,15 @@ void TTerminalView::Command(char command) {
       PromptText = Session.Floppy.Status().Name;
       break;
     case 'i':
-    case 'I':
-      // The link statistics on the status line, kept up to date while they stand.
-      NoteTicks = kNoteTicks;
+    case 'I': {
+      // The link statistics on the status line, kept up to date while they
+      // stand, in pages as wide as the terminal; `i` again: the next page.
+      const size_t pages = StatsPages().size();
+      StatsPage = StatsNote && NoteTicks > 0 ? (StatsPage + 1) % pages : 0;
       StatsNote = true;
+      NoteTicks = pages > 1 ? kStatsPageTicks : kNoteTicks;
       break;
+    }
     default:
       Note(kHelp, kNoteTicks);
       break;

@@ -11,9 +11,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/session.h"
 #include "display/terminal_writer.h"
+#include "keyboard/key_pacer.h"
 #include "keyboard/terminal_keys.h"
 
 namespace app {
@@ -49,7 +51,7 @@ class TTerminalView : public ISessionView {
   struct TConfig {
     int InFd = 0;
     int OutFd = 1;
-    bool TrueColor = false;
+    display::TTerminalStyle Style;
     // The invoking terminal: the alternate screen, restored at exit. A pty peer
     // gets the screen drawn afresh instead.
     bool AlternateScreen = true;
@@ -82,6 +84,10 @@ class TTerminalView : public ISessionView {
   // Extra status words (e.g. "pty /dev/pts/4").
   std::function<std::string()> StatusExtra;
 
+  // A line for the user (a lost port, a trace that cannot be written): on the
+  // status line for a while.
+  void Notice(const std::string& text);
+
   // The text of the status line as drawn now.
   std::string StatusLine() const;
   // For tests: feeds bytes as if typed at `nowMs`.
@@ -92,15 +98,23 @@ class TTerminalView : public ISessionView {
   void StatusChanged(const std::string& text) override;
   void ConnectionChanged(bool connected) override;
   void Failure(const std::string& text, const std::string& detail) override;
+  void KeysRead() override;
 
  private:
   void ReadInput();
   void Handle(const keyboard::TTerminalInput& input);
+  // Keys, and the commands that act on the board, wait their turn in Pacer.
+  void Paced(keyboard::TTerminalInput input);
+  void Apply(const keyboard::TTerminalInput& input);
   void Command(char command);
   void ArmEscapeTimer();
   void Draw();
   void Show(const std::string& bytes);
   void Note(const std::string& text, int ticks);
+  // The columns of the status line: the terminal's.
+  size_t StatusWidth() const;
+  // The link statistics in pages that each fit the status line.
+  std::vector<std::string> StatsPages() const;
   // Ctrl-] f: the path of another floppy image is typed on the status line.
   // Returns how many of the bytes the prompt took (up to its Enter or Esc).
   size_t PromptInput(const uint8_t* data, size_t size);
@@ -109,15 +123,19 @@ class TTerminalView : public ISessionView {
   TConfig Config;
   display::TTerminalWriter Writer;
   keyboard::TTerminalKeyDecoder Decoder;
+  keyboard::TKeyPacer Pacer;
   TTerminalOutput Output;
   std::unique_ptr<QSocketNotifier> Input;
   QTimer EscapeTimer;
   std::string LastWord;
+  int WordTicks = 0;   // ticks LastWord still stands
+  int StartTicks = 0;  // ticks the command key's hint still leads the line
   std::string NoteText;  // a help or command line, shown on the status line for a while
   int NoteTicks = 0;
   bool Prompting = false;
   std::string PromptText;
   bool StatsNote = false;  // the note is the link statistics (Ctrl-] i)
+  size_t StatsPage = 0;
   bool Started = false;
   bool RedrawOnInput = false;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "display/cp437.h"
+#include "display/dec_graphics.h"
 #include "display/text_palette.h"
 
 namespace display {
@@ -47,8 +48,23 @@ void AppendRgb(std::string& out, uint32_t rgb) {
   AppendInt(out, static_cast<int>(rgb & 0xFF));
 }
 
+// Characters that do not take exactly one column in a terminal: combining and
+// zero-width ones, and the wide ones of East Asian scripts and emoji.
+struct TRange {
+  char32_t First;
+  char32_t Last;
+};
+constexpr std::array<TRange, 22> kNotOneColumn = {{
+    {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x1100, 0x115F}, {0x1AB0, 0x1AFF},
+    {0x1DC0, 0x1DFF}, {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x206F}, {0x20D0, 0x20FF},
+    {0x2E80, 0x303E}, {0x3041, 0x33FF}, {0x3400, 0x4DBF}, {0x4E00, 0x9FFF}, {0xA000, 0xA4CF},
+    {0xAC00, 0xD7A3}, {0xF900, 0xFAFF}, {0xFE00, 0xFE4F}, {0xFEFF, 0xFEFF}, {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6}, {0x1F300, 0x3FFFD},
+}};
+
 // Decodes one UTF-8 character at text[i]; advances i. Anything that is not a
-// well-formed character, and any control character, reads as '?'.
+// well-formed character, any control character and any character that does
+// not take one column reads as '?': each character read is one cell.
 char32_t NextChar(std::string_view text, size_t& i) {
   const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
   const uint8_t lead = byte(i++);
@@ -72,12 +88,23 @@ char32_t NextChar(std::string_view text, size_t& i) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return U'?';
   i = k;
   if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return U'?';
+  for (const TRange& r : kNotOneColumn) {
+    if (cp >= r.First && cp <= r.Last) return U'?';
+  }
   return cp;
 }
 
 }  // namespace
 
-TTerminalWriter::TTerminalWriter(bool trueColor) : TrueColor_(trueColor) { SetSize(kDefaultSize); }
+TTerminalWriter::TTerminalWriter(bool trueColor) : TTerminalWriter(TTerminalStyle{trueColor, false, true}) {}
+
+TTerminalWriter::TTerminalWriter(const TTerminalStyle& style) : Style_(style) { SetSize(kDefaultSize); }
+
+size_t TTerminalWriter::Columns(std::string_view text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size(); ++columns) NextChar(text, i);
+  return columns;
+}
 
 bool TTerminalWriter::TrueColorFromEnv(const char* colorterm) {
   if (colorterm == nullptr) return false;
@@ -92,7 +119,7 @@ std::string TTerminalWriter::Begin() {
 std::string TTerminalWriter::End() {
   FullRedraw_ = true;
   ForgetAll();
-  return "\x1b[0m\x1b[?25h\x1b[?1049l";
+  return Style_.Utf8 ? "\x1b[0m\x1b[?25h\x1b[?1049l" : "\x1b[0m\x1b(B\x1b[?25h\x1b[?1049l";
 }
 
 void TTerminalWriter::SetSize(TTerminalSize size) {
@@ -110,11 +137,20 @@ std::string TTerminalWriter::SgrOf(uint8_t attr) const {
   const int fg = attr & 0x0F;
   const int bg = attr >> 4;
   std::string out = "\x1b[0;";
-  if (TrueColor_) {
+  if (Style_.TrueColor) {
     out += "38;2;";
     AppendRgb(out, TextPalette[static_cast<size_t>(fg)]);
     out += ";48;2;";
     AppendRgb(out, TextPalette[static_cast<size_t>(bg)]);
+  } else if (Style_.LinuxConsole) {
+    // The console takes no 90-97 and 100-107 (it shows 100-107 dark): a bright
+    // foreground is bold, a bright background the blink bit, which the
+    // framebuffer console shows as a bright background.
+    if (fg >= 8) out += "1;";
+    AppendInt(out, 30 + AnsiColour(fg & 7));
+    out += ';';
+    if (bg >= 8) out += "5;";
+    AppendInt(out, 40 + AnsiColour(bg & 7));
   } else {
     AppendInt(out, (fg < 8 ? 30 : 90) + AnsiColour(fg & 7));
     out += ';';
@@ -124,13 +160,15 @@ std::string TTerminalWriter::SgrOf(uint8_t attr) const {
   return out;
 }
 
-TTerminalWriter::TLayout TTerminalWriter::Layout() const {
+TTerminalWriter::TLayout TTerminalWriter::Layout(bool hint) const {
   TLayout layout;
   layout.Width = std::min(Size_.Cols, kMaxCols);
   layout.BoardCols = std::min(kBoardCols, layout.Width);
-  if (Size_.Cols >= kBoardCols && Size_.Rows >= kBoardRows) {
+  if (Size_.Cols >= kBoardCols && Size_.Rows > kBoardRows) {
     layout.BoardRows = kBoardRows;
-    if (Size_.Rows > kBoardRows) layout.StatusRow = kBoardRows;
+    layout.StatusRow = kBoardRows;
+  } else if (Size_.Cols >= kBoardCols && Size_.Rows == kBoardRows && !hint) {
+    layout.BoardRows = kBoardRows;  // the board whole, no room for the status line
   } else {
     // The last row tells why the screen is cut; the board's rows above it.
     layout.NoticeRow = Size_.Rows - 1;
@@ -149,57 +187,87 @@ void TTerminalWriter::ForgetAll() {
   std::fill(NoticeShadow_.begin(), NoticeShadow_.end(), TCell{});
   CursorCol_ = CursorRow_ = -1;
   Sgr_ = -1;
+  DecGraphics_ = -1;
   CursorShown_ = TVisibility::Unknown;
+  EndsInText_ = false;
 }
 
-std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status) {
+std::string TTerminalWriter::Update(const TScreen& screen, std::string_view status, std::string_view hint) {
   std::string out;
   if (FullRedraw_) {
     // Also clears what lies outside the rows and columns drawn below.
     out += "\x1b[0m\x1b[2J";
     ForgetAll();
+    if (!Style_.Utf8) {
+      out += "\x1b(B";
+      DecGraphics_ = 0;
+    }
     FullRedraw_ = false;
     StatusWait_ = kStatusWaitMax;  // drawn whole at once
   }
-  const TLayout layout = Layout();
+  const TLayout layout = Layout(!hint.empty());
 
   Board_.resize(static_cast<size_t>(kBoardCols * kBoardRows));
   for (int r = 0; r < kBoardRows; ++r) {
     for (int c = 0; c < kBoardCols; ++c) {
       const TScreenCell& cell = screen.Cell(c, r);
-      Board_[static_cast<size_t>(r * kBoardCols + c)] = {Cp437ToUnicode(cell.Char), cell.Attr, true};
+      const char32_t ch = Style_.Utf8 ? Cp437ToUnicode(cell.Char) : Cp437ToDec(cell.Char);
+      Board_[static_cast<size_t>(r * kBoardCols + c)] = {ch, cell.Attr, true};
     }
   }
   if (layout.BoardRows == kBoardRows && layout.BoardCols == kBoardCols) ScrollIfCheaper(out);
 
   const bool cursorShown = screen.CursorCol >= 0 && screen.CursorCol < layout.BoardCols &&
                            screen.CursorRow >= 0 && screen.CursorRow < layout.BoardRows;
-  // Text the board types across two refreshes stays one run in the byte stream:
-  // the row under the terminal's cursor (where the last refresh stopped typing)
-  // goes first, the row of the board's cursor last, ending at that cursor, and
-  // the blanks to its right wait one refresh.
-  const int firstRow = CursorRow_ >= 0 && CursorRow_ < layout.BoardRows ? CursorRow_ : -1;
+  // The cursor shown or hidden before anything is painted: at the end the
+  // sequence would stand between the text that ends at the cursor and the
+  // text that goes on from there.
+  const TVisibility visibility = cursorShown ? TVisibility::Shown : TVisibility::Hidden;
+  if (CursorShown_ != visibility) out += cursorShown ? "\x1b[?25h" : "\x1b[?25l";
+  CursorShown_ = visibility;
+  // Text the board types stays one run in the byte stream, also across
+  // refreshes. When the last refresh ended in text, the row under the
+  // terminal's cursor goes first, from that cursor on, so the run goes on.
+  // The row of the board's cursor goes last, the cells right of that cursor
+  // first (a box border drawn before the text inside it), so that the run
+  // ends at the cursor; the blanks right of it wait while the board types.
+  const bool runGoesOn = EndsInText_ && CursorRow_ >= 0 && CursorRow_ < layout.BoardRows && CursorCol_ >= 0 &&
+                         CursorCol_ < layout.BoardCols;
+  const int firstRow = runGoesOn ? CursorRow_ : -1;
   const int lastRow = cursorShown && screen.CursorRow != firstRow ? screen.CursorRow : -1;
-  // Only while the board is typing (its cursor moved): blanks never wait for
-  // a cursor that stands still.
-  const bool defer = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
+  // Only while the board is typing (its cursor moved): nothing waits for a
+  // cursor that stands still.
+  const bool typing = cursorShown && (screen.CursorCol != BoardCursorCol_ || screen.CursorRow != BoardCursorRow_);
   BoardCursorCol_ = screen.CursorCol;
   BoardCursorRow_ = screen.CursorRow;
+  bool heldText = false;
   const auto paintBoardRow = [&](int r) {
     const TCell* want = &Board_[static_cast<size_t>(r * kBoardCols)];
-    if (defer && r == screen.CursorRow) {
+    const bool cursorRow = cursorShown && r == screen.CursorRow;
+    int from = r == firstRow ? CursorCol_ : 0;
+    // The run goes on from the terminal's cursor to the board's: on that row
+    // the other changes wait too, a while at most.
+    const bool between = cursorRow && r == firstRow && from <= screen.CursorCol;
+    if (cursorRow && !between) from = screen.CursorCol;
+    if (typing && cursorRow) {
       Want_.assign(want, want + layout.BoardCols);
       const auto& shown = ShadowRow(r);
-      for (int c = screen.CursorCol; c < layout.BoardCols; ++c) {
+      for (int c = 0; c < layout.BoardCols; ++c) {
         TCell& w = Want_[static_cast<size_t>(c)];
         const TCell& s = shown[static_cast<size_t>(c)];
-        if (w.Char == U' ' && s.Known && (s.Char != w.Char || s.Attr != w.Attr)) {
+        if (!s.Known || (s.Char == w.Char && s.Attr == w.Attr)) continue;
+        const bool right = c >= screen.CursorCol;
+        const bool outside = right || c < from;
+        if (right && w.Char == U' ') {
           w = s;
+        } else if (between && outside && TextWait_ < kStatusWaitMax) {
+          w = s;
+          heldText = true;
         }
       }
       want = Want_.data();
     }
-    PaintRow(r, want, layout.BoardCols, out);
+    PaintRow(r, want, layout.BoardCols, out, from);
   };
   const size_t boardStart = out.size();
   if (firstRow >= 0) paintBoardRow(firstRow);
@@ -216,24 +284,24 @@ std::string TTerminalWriter::Update(const TScreen& screen, std::string_view stat
   }
   if (statusNow) StatusWait_ = 0;
   if (layout.NoticeRow >= 0) {
-    std::string notice = "terminal is ";
+    // Without a status line the hint leads the notice, so that it shows
+    // however narrow the terminal is.
+    std::string notice(hint);
+    if (!notice.empty()) notice += " | ";
+    notice += "terminal is ";
     AppendInt(notice, Size_.Cols);
     notice += 'x';
     AppendInt(notice, Size_.Rows);
-    notice += ": the board's screen needs 80x25";
+    notice += Size_.Cols >= kBoardCols && Size_.Rows == kBoardRows
+                  ? ": the status line needs 80x26"
+                  : ": needs 80x26 (80x25 shows the board without the status line)";
     TextRow(notice, kNoticeAttr, layout.Width);
     PaintRow(layout.NoticeRow, Want_.data(), layout.Width, out);
   }
   if (lastRow >= 0) paintBoardRow(lastRow);
+  TextWait_ = heldText ? TextWait_ + 1 : 0;
 
-  if (cursorShown) {
-    MoveTo(screen.CursorCol, screen.CursorRow, out);
-    if (CursorShown_ != TVisibility::Shown) out += "\x1b[?25h";
-    CursorShown_ = TVisibility::Shown;
-  } else {
-    if (CursorShown_ != TVisibility::Hidden) out += "\x1b[?25l";
-    CursorShown_ = TVisibility::Hidden;
-  }
+  if (cursorShown) MoveTo(screen.CursorCol, screen.CursorRow, out);
   return out;
 }
 
@@ -267,6 +335,7 @@ void TTerminalWriter::ScrollIfCheaper(std::string& out) {
   out.append(static_cast<size_t>(best), '\n');
   out += "\x1b[r";  // also homes the cursor, on some terminals only
   CursorCol_ = CursorRow_ = -1;
+  EndsInText_ = false;
   for (int r = 0; r < kBoardRows; ++r) {
     auto& row = Shadow_[static_cast<size_t>(r)];
     if (r + best < kBoardRows) {
@@ -277,9 +346,10 @@ void TTerminalWriter::ScrollIfCheaper(std::string& out) {
   }
 }
 
-void TTerminalWriter::PaintRow(int row, const TCell* want, int count, std::string& out) {
+void TTerminalWriter::PaintRow(int row, const TCell* want, int count, std::string& out, int from) {
   auto& shown = ShadowRow(row);
-  for (int c = 0; c < count; ++c) {
+  for (int i = 0; i < count; ++i) {
+    const int c = (from + i) % count;
     TCell& s = shown[static_cast<size_t>(c)];
     if (s.Known && s.Char == want[c].Char && s.Attr == want[c].Attr) continue;
     MoveTo(c, row, out);
@@ -296,7 +366,7 @@ void TTerminalWriter::MoveTo(int col, int row, std::string& out) {
     const auto first = shown.begin() + CursorCol_;
     const auto last = shown.begin() + col;
     if (std::all_of(first, last, [this](const TCell& s) { return s.Known && s.Attr == Sgr_; })) {
-      for (auto it = first; it != last; ++it) AppendUtf8(out, it->Char);
+      for (auto it = first; it != last; ++it) Emit(it->Char, out);
       CursorCol_ = col;
       return;
     }
@@ -304,6 +374,7 @@ void TTerminalWriter::MoveTo(int col, int row, std::string& out) {
   AppendCup(out, col, row);
   CursorCol_ = col;
   CursorRow_ = row;
+  EndsInText_ = false;
 }
 
 void TTerminalWriter::SetAttr(uint8_t attr, std::string& out) {
@@ -313,9 +384,10 @@ void TTerminalWriter::SetAttr(uint8_t attr, std::string& out) {
 }
 
 void TTerminalWriter::PutCell(const TCell& cell, TCell& shown, int col, std::string& out) {
-  AppendUtf8(out, cell.Char);
+  Emit(cell.Char, out);
   shown = cell;
   shown.Known = true;
+  EndsInText_ = true;
   // After the last column the terminal holds a pending wrap: where the next
   // character goes differs between terminals.
   if (col >= Size_.Cols - 1) {
@@ -329,8 +401,22 @@ void TTerminalWriter::TextRow(std::string_view text, uint8_t attr, int width) {
   Want_.assign(static_cast<size_t>(width), TCell{U' ', attr, true});
   size_t i = 0;
   for (int c = 0; c < width && i < text.size(); ++c) {
-    Want_[static_cast<size_t>(c)].Char = NextChar(text, i);
+    const char32_t ch = NextChar(text, i);
+    Want_[static_cast<size_t>(c)].Char = Style_.Utf8 || ch < 0x80 ? ch : U'?';
   }
+}
+
+void TTerminalWriter::Emit(char32_t ch, std::string& out) {
+  if (Style_.Utf8) {
+    AppendUtf8(out, ch);
+    return;
+  }
+  const int dec = (ch & kDecGraphicsFlag) != 0 ? 1 : 0;
+  if (DecGraphics_ != dec) {
+    out += dec != 0 ? "\x1b(0" : "\x1b(B";
+    DecGraphics_ = dec;
+  }
+  out += static_cast<char>(ch & 0x7F);
 }
 
 }  // namespace display

@@ -114,8 +114,7 @@ bool TKeyboard::PushKey(uint16_t code) {
   // One slot always stays free: with write one behind read the ring is full,
   // and a further code would make it look empty. Drop it, as a PC BIOS does.
   if (next == Slot(KeyReadIndex)) {
-    ++DroppedKeys;
-    if (OnKeyDropped) OnKeyDropped();
+    RefuseKey();
     return false;
   }
   KeyQueue[Slot(KeyWriteIndex)] = code;
@@ -124,6 +123,11 @@ bool TKeyboard::PushKey(uint16_t code) {
 }
 
 bool TKeyboard::QueueEmpty() const { return Slot(KeyWriteIndex) == Slot(KeyReadIndex); }
+
+void TKeyboard::RefuseKey() {
+  ++DroppedKeys;
+  if (OnKeyDropped) OnKeyDropped();
+}
 
 size_t TKeyboard::QueueCount() const {
   return (Slot(KeyWriteIndex) + kKeyQueueSize - Slot(KeyReadIndex)) % kKeyQueueSize;

@@ -56,6 +56,8 @@ class TKeyboard {
   // Appends a code; a code arriving while 15 are unread is dropped (false)
   // and counted in DroppedKeys.
   bool PushKey(uint16_t code);
+  // Counts a key that was refused before it reached the queue.
+  void RefuseKey();
   bool QueueEmpty() const;
   // Number of unread codes (0..15).
   size_t QueueCount() const;

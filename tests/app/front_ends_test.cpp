@@ -13,6 +13,7 @@
 #include "app/console_log.h"
 #include "app/session.h"
 #include "app/terminal_view.h"
+#include "keyboard/key_pacer.h"
 
 namespace {
 
@@ -130,8 +131,40 @@ TEST_F(TerminalViewTest, StatusLineCountsRequestsAndCommandKeyIShowsTheLinkStati
   Type("\x1d?");
   EXPECT_NE(View->StatusLine().find("i stats"), std::string::npos) << View->StatusLine();
   EXPECT_LE(View->StatusLine().size(), 80u);
-  Type(std::string(16, 'k'));  // the queue holds 15: the 16th key is dropped, and counted
+  // The queue holds 15 and the keys behind them wait, up to a bound: past it a
+  // key is dropped, and counted.
+  Type(std::string(15 + keyboard::TKeyPacer::kMaxWaiting + 1, 'k'));
   EXPECT_EQ(counts.DroppedKeys, 1u);
+}
+
+// A line typed at once (an expect script's send) waits for the board's queue
+// and reaches it whole; a command typed among the keys acts in its place.
+TEST_F(TerminalViewTest, KeysWaitForRoomInTheQueueAndCommandsKeepTheirPlace) {
+  const std::string line = "> The quick brown fox jumps over the lazy dog";
+  Type(line + "\x1d" "d" "x");
+  std::vector<uint16_t> got;
+  auto& view = static_cast<app::ISessionView&>(*View);
+  for (int round = 0; round < 100 && !Session.Keyboard.QueueEmpty(); ++round) {
+    for (int i = 0; i < 4 && !Session.Keyboard.QueueEmpty(); ++i) got.push_back(Session.Keyboard.PopKey());
+    if (round % 2 == 0) {
+      view.KeysRead();  // the board's keyboard call
+    } else {
+      view.Refresh(false);  // the tick
+    }
+  }
+  ASSERT_EQ(got.size(), line.size() + 2);
+  for (size_t i = 0; i < line.size(); ++i) EXPECT_EQ(got[i] & 0xFF, static_cast<uint8_t>(line[i])) << i;
+  EXPECT_EQ(got[line.size()], 0x5300);  // Ctrl+Alt+Del's Del after the line, before the x
+  EXPECT_EQ(got.back(), 0x2D78);
+  EXPECT_EQ(Session.Stats.Counts.DroppedKeys, 0u);
+}
+
+// Everything after the command that opens the floppy prompt, in the same read,
+// goes to the prompt; what follows its Enter goes to the board again.
+TEST_F(TerminalViewTest, BytesAfterTheFloppyCommandInTheSameReadGoToThePrompt) {
+  Type("a\x1d" "f/tmp/b.img\rc");
+  EXPECT_EQ(Session.NextChoice().ImageFile, "/tmp/b.img");
+  EXPECT_EQ(Queue(), (std::vector<uint16_t>{0x1E61, 0x2E63}));
 }
 
 TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFirst) {
@@ -149,6 +182,80 @@ TEST_F(TerminalViewTest, StatusLineKeepsWithin80ColumnsDroppingTheLeastNeededFir
   EXPECT_EQ(view.StatusLine(), " COM1 | disconnected | 0 bytes | 5 req | Timeout!");
   session.Keyboard.ShiftFlags = 0x7F;  // every shift word as well: the requests go too
   EXPECT_EQ(view.StatusLine(), " COM1 | disconnected | 0 bytes | Timeout! | NUML CAPS SCRL SHIFT CTRL ALT");
+}
+
+// Driven by ticks: a short word gives way to the byte count after 500 ms; the
+// command key's hint leads the line for the first 5 s after the start.
+TEST_F(TerminalViewTest, StatusWordsAndTheStartHintStandTheirTimeOnly) {
+  auto& view = static_cast<app::ISessionView&>(*View);
+  View->Start();
+  EXPECT_EQ(View->StatusLine(), " Ctrl-] q quit, Ctrl-] ? help | COM1 /dev/ttyS0 | disconnected | 0 bytes");
+  view.StatusChanged("Ping!");
+  for (int tick = 1; tick <= 4; ++tick) {
+    view.Refresh(false);
+    view.StatusChanged("77");  // the count every 500 ms does not push the word out early
+    EXPECT_NE(View->StatusLine().find("| Ping!"), std::string::npos) << tick;
+  }
+  view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().find("Ping!"), std::string::npos) << View->StatusLine();
+  for (int tick = 5; tick < 49; ++tick) view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().rfind(" Ctrl-] q quit", 0), 0u);
+  view.Refresh(false);
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/ttyS0 | disconnected | 0 bytes | Ctrl-] ? help");
+
+  // On a narrow terminal the line is fitted to its columns (UTF-8 characters
+  // count one each), and the hint leads it after a new start.
+  View->Stop();
+  View->SetSize({60, 30});
+  View->Start();
+  Session.SetDevice(false, "/dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC");
+  EXPECT_EQ(View->StatusLine(), " Ctrl-] q quit, Ctrl-] ? help | COM1 | disconnected | 0 bytes");
+  for (int tick = 0; tick < 50; ++tick) view.Refresh(false);
+  // 68 bytes, 60 columns: nothing has to give way.
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC"
+                                " | disconnected | 0 bytes | Ctrl-] ? help");
+  View->SetSize({59, 30});
+  EXPECT_EQ(View->StatusLine(), " COM1 /dev/\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC\xC3\xBC"
+                                " | disconnected | 0 bytes");
+}
+
+// Ctrl-] i: statistics too wide for the terminal come in pages of whole items,
+// the next every 3 s or at the next `i`.
+TEST_F(TerminalViewTest, LinkStatisticsComeInPagesThatFitTheTerminal) {
+  auto& counts = Session.Stats.Counts;
+  counts.Requests = {1, 4000, 30, 700, 2, 1};
+  counts.Replies = 734;
+  counts.BlocksReceived = 8;
+  counts.BlocksSent = 24;
+  counts.NaksSent = 3;
+  counts.NaksReceived = 5;
+  counts.Resends = 5;
+  counts.WatchdogAborts = 2;
+  counts.NoiseBytes = 1234;
+  counts.DroppedKeys = 9;
+  const std::string all = app::FormatStatsLine(counts);
+  ASSERT_GT(all.size(), 80u);
+  Type("\x1di");
+  auto& view = static_cast<app::ISessionView&>(*View);
+  std::vector<std::string> pages;
+  for (int page = 0; page < 3; ++page) {
+    pages.push_back(View->StatusLine());
+    for (int tick = 0; tick < 30; ++tick) view.Refresh(false);
+  }
+  std::string joined;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    const std::string mark = " (" + std::to_string(i + 1) + "/3) ";
+    ASSERT_EQ(pages[i].rfind(mark, 0), 0u) << pages[i];
+    EXPECT_LE(pages[i].size(), 80u) << pages[i];
+    joined += (joined.empty() ? "" : " | ") + pages[i].substr(mark.size());
+  }
+  EXPECT_EQ(joined, all);  // whole items, none left out
+  EXPECT_EQ(View->StatusLine().rfind(" COM1 ", 0), 0u) << View->StatusLine();
+  Type("\x1di");
+  Type("\x1di");  // `i` again: the next page
+  EXPECT_EQ(View->StatusLine(), pages[1]);
+  for (int tick = 0; tick < 60; ++tick) view.Refresh(false);
+  EXPECT_EQ(View->StatusLine().rfind(" COM1 ", 0), 0u) << View->StatusLine();
 }
 
 TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <string_view>
 
 namespace testterm {
 
@@ -12,7 +13,17 @@ constexpr std::array<uint32_t, 16> kAnsiRgb = {
     0x000000, 0x7F0000, 0x007F00, 0x7F7F00, 0x00007F, 0x7F007F, 0x007F7F, 0xBFBFBF,
     0x7F7F7F, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
 
+// The DEC special graphics set, bytes 0x5F-0x7E, as Unicode.
+constexpr std::u32string_view kDecGraphics =
+    U" \u25C6\u2592\u2409\u240C\u240D\u240A\u00B0\u00B1\u2424\u240B\u2518\u2510\u250C\u2514\u253C"
+    U"\u23BA\u23BB\u2500\u23BC\u23BD\u251C\u2524\u2534\u252C\u2502\u2264\u2265\u03C0\u2260\u00A3\u00B7";
+static_assert(kDecGraphics.size() == 32);
+
 }  // namespace
+
+char32_t DecGraphicsChar(uint8_t byte) {
+  return byte >= 0x5F && byte <= 0x7E ? kDecGraphics[byte - 0x5F] : byte;
+}
 
 TTerminalModel::TTerminalModel(int cols, int rows)
     : Cols(cols), Rows(rows), Cells(static_cast<size_t>(cols * rows)), Bottom_(rows - 1) {}
@@ -26,10 +37,16 @@ std::u32string TTerminalModel::RowText(int row) const {
 void TTerminalModel::Feed(std::string_view bytes) {
   for (const char ch : bytes) {
     const auto b = static_cast<uint8_t>(ch);
-    if (State_ == TState::Esc) {
+    if (State_ == TState::Charset) {
+      if (b == '0' || b == 'B') DecGraphics_ = b == '0';
+      else Errors.push_back("ESC ( " + std::string(1, ch));
+      State_ = TState::Ground;
+    } else if (State_ == TState::Esc) {
       if (b == '[') {
         State_ = TState::Csi;
         Seq_.clear();
+      } else if (b == '(') {
+        State_ = TState::Charset;
       } else {
         Errors.push_back("ESC " + std::string(1, ch));
         State_ = TState::Ground;
@@ -58,7 +75,9 @@ void TTerminalModel::Feed(std::string_view bytes) {
     } else if (b < 0x20 || b == 0x7F) {
       Errors.push_back("control byte " + std::to_string(b));
     } else if (b < 0x80) {
-      Print(b);
+      Print(DecGraphics_ ? DecGraphicsChar(b) : b);
+    } else if (!Utf8) {
+      Errors.push_back("byte beyond ASCII " + std::to_string(b));
     } else if (b >= 0xC2 && b <= 0xF4) {
       Utf8More_ = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
       Utf8_ = b & (0x3F >> Utf8More_);
@@ -103,6 +122,29 @@ void TTerminalModel::Csi(char final) {
 
 void TTerminalModel::Sgr() {
   const std::vector<int> p = Params();
+  if (LinuxConsole) {
+    for (const int v : p) {
+      if (v == 0) {
+        FgIndex_ = BgIndex_ = -1;
+        Bold_ = Blink_ = false;
+      } else if (v == 1 || v == 5) {
+        (v == 1 ? Bold_ : Blink_) = true;
+      } else if ((v >= 30 && v <= 37) || (v >= 90 && v <= 97)) {
+        FgIndex_ = v % 10;
+        Bold_ = Bold_ || v >= 90;
+      } else if ((v >= 40 && v <= 47) || (v >= 100 && v <= 107)) {
+        BgIndex_ = v % 10;  // 100-107 are dark here
+      } else {
+        Errors.push_back("SGR " + std::to_string(v));
+      }
+    }
+    const auto rgb = [](int index, bool bright) {
+      return index < 0 ? kDefaultColour : kAnsiRgb[static_cast<size_t>(index + (bright ? 8 : 0))];
+    };
+    Fg_ = rgb(FgIndex_, Bold_);
+    Bg_ = rgb(BgIndex_, Blink_);
+    return;
+  }
   for (size_t i = 0; i < p.size(); ++i) {
     const int v = p[i];
     if (v == 0) {

@@ -1,7 +1,10 @@
 // A small terminal for tests: takes the bytes a program writes to a terminal
 // (UTF-8 text, CR, LF, cursor position, colours, cursor visibility, scroll
-// region, erase display) and keeps the cells, colours and cursor an xterm-like
-// terminal would show. Anything else is recorded as an error.
+// region, erase display, the DEC special graphics set) and keeps the cells,
+// colours and cursor an xterm-like terminal would show. Anything else is
+// recorded as an error. It can also be a terminal without UTF-8 (any byte
+// beyond ASCII is an error) or the Linux console (SGR 90-97 is bold, 100-107
+// dark backgrounds, bold brightens the foreground and blink the background).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +23,9 @@ struct TTermCell {
   uint32_t Bg = kDefaultColour;
 };
 
+// What a byte shows while the DEC special graphics set is in use.
+char32_t DecGraphicsChar(uint8_t byte);
+
 class TTerminalModel {
  public:
   TTerminalModel(int cols, int rows);
@@ -35,6 +41,8 @@ class TTerminalModel {
   int CursorRow = 0;
   bool CursorVisible = true;
   bool AltScreen = false;
+  bool Utf8 = true;
+  bool LinuxConsole = false;
   std::vector<std::string> Errors;
 
  private:
@@ -44,7 +52,10 @@ class TTerminalModel {
   void LineFeed();
   std::vector<int> Params() const;
 
-  enum class TState { Ground, Esc, Csi } State_ = TState::Ground;
+  enum class TState { Ground, Esc, Csi, Charset } State_ = TState::Ground;
+  bool DecGraphics_ = false;
+  int FgIndex_ = -1, BgIndex_ = -1;  // the Linux console's colours (-1: default)
+  bool Bold_ = false, Blink_ = false;
   std::string Seq_;
   char32_t Utf8_ = 0;
   int Utf8More_ = 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "display/cp437.h"
+#include "display/dec_graphics.h"
 #include "display/text_palette.h"
 #include "tests/display/view/terminal_model.h"
 
@@ -19,16 +20,24 @@ constexpr int kRows = TScreen::kRows;
 
 std::u32string U32(std::string_view ascii) { return {ascii.begin(), ascii.end()}; }
 
+// What a terminal of that style shows for a CP437 code.
+char32_t Expected(uint8_t code, const TTerminalStyle& style) {
+  if (style.Utf8) return Cp437ToUnicode(code);
+  const char32_t dec = Cp437ToDec(code);
+  return (dec & kDecGraphicsFlag) != 0 ? testterm::DecGraphicsChar(static_cast<uint8_t>(dec)) : dec;
+}
+
 // The terminal shows the board's cells that fit (characters through the code
 // page, colours of the palette) and its cursor; `rows`/`cols` are the board
 // rows and columns that fit.
-void ExpectShows(const TTerminalModel& term, const TScreen& screen, int cols, int rows) {
+void ExpectShows(const TTerminalModel& term, const TScreen& screen, int cols, int rows,
+                 const TTerminalStyle& style = {}) {
   ASSERT_TRUE(term.Errors.empty()) << term.Errors.front();
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < cols; ++c) {
       const TScreenCell& cell = screen.Cell(c, r);
       const auto& shown = term.At(c, r);
-      ASSERT_EQ(shown.Char, Cp437ToUnicode(cell.Char)) << "at " << c << "," << r;
+      ASSERT_EQ(shown.Char, Expected(cell.Char, style)) << "at " << c << "," << r;
       ASSERT_EQ(shown.Fg, ForegroundOf(cell.Attr)) << "at " << c << "," << r;
       ASSERT_EQ(shown.Bg, BackgroundOf(cell.Attr)) << "at " << c << "," << r;
     }
@@ -89,9 +98,16 @@ void RandomEdit(std::mt19937& rng, TScreen& screen) {
 }
 
 struct TRandomCase {
-  bool TrueColor;
+  TTerminalStyle Style;
   TTerminalSize Size;
 };
+
+TTerminalModel TerminalOf(const TRandomCase& p) {
+  TTerminalModel term(p.Size.Cols, p.Size.Rows);
+  term.Utf8 = p.Style.Utf8;
+  term.LinuxConsole = p.Style.LinuxConsole;
+  return term;
+}
 
 class TerminalWriterRandomTest : public ::testing::TestWithParam<TRandomCase> {};
 
@@ -101,9 +117,9 @@ class TerminalWriterRandomTest : public ::testing::TestWithParam<TRandomCase> {}
 TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
   const auto& p = GetParam();
   std::mt19937 rng(20240611u + static_cast<unsigned>(p.Size.Cols * 7 + p.Size.Rows));
-  TTerminalWriter writer(p.TrueColor);
+  TTerminalWriter writer(p.Style);
   writer.SetSize(p.Size);
-  TTerminalModel term(p.Size.Cols, p.Size.Rows);
+  TTerminalModel term = TerminalOf(p);
   TScreen screen;
   term.Feed(writer.Begin());
   const bool fits = p.Size.Cols >= kCols && p.Size.Rows >= kRows;
@@ -114,7 +130,7 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
     for (int n = static_cast<int>(rng() % 4); n >= 0; --n) RandomEdit(rng, screen);
     if (rng() % 200 == 0) {
       // A new terminal, showing anything.
-      term = TTerminalModel(p.Size.Cols, p.Size.Rows);
+      term = TerminalOf(p);
       term.AltScreen = true;  // as the last peer left it
       term.Feed("junk\r\n more junk");
       writer.Invalidate();
@@ -125,7 +141,7 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
     term.Feed(bytes);
     term.Feed(writer.Update(screen, status));  // what waited
     term.Feed(writer.Update(screen, status));  // the status line, the board quiet
-    ASSERT_NO_FATAL_FAILURE(ExpectShows(term, screen, cols, rows)) << "step " << step;
+    ASSERT_NO_FATAL_FAILURE(ExpectShows(term, screen, cols, rows, p.Style)) << "step " << step;
     if (p.Size.Rows > kRows && fits) {
       ASSERT_EQ(term.RowText(kRows).substr(0, status.size()), U32(status));
     }
@@ -140,12 +156,16 @@ TEST_P(TerminalWriterRandomTest, TerminalFollowsTheScreen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TerminalWriterRandomTest,
-                         ::testing::Values(TRandomCase{false, {80, 26}}, TRandomCase{true, {80, 26}},
-                                           TRandomCase{false, {80, 25}}, TRandomCase{true, {120, 40}},
-                                           TRandomCase{false, {60, 20}}, TRandomCase{true, {90, 12}}),
+                         ::testing::Values(TRandomCase{{}, {80, 26}}, TRandomCase{{true}, {80, 26}},
+                                           TRandomCase{{}, {80, 25}}, TRandomCase{{true}, {120, 40}},
+                                           TRandomCase{{}, {60, 20}}, TRandomCase{{true}, {90, 12}},
+                                           TRandomCase{{false, true}, {80, 26}},
+                                           TRandomCase{{false, false, false}, {80, 26}},
+                                           TRandomCase{{false, true, false}, {70, 30}}),
                          [](const auto& info) {
-                           return std::string(info.param.TrueColor ? "Rgb" : "Ansi") +
-                                  std::to_string(info.param.Size.Cols) + "x" +
+                           const TTerminalStyle& s = info.param.Style;
+                           return std::string(s.TrueColor ? "Rgb" : s.LinuxConsole ? "Linux" : "Ansi") +
+                                  (s.Utf8 ? "" : "Dec") + std::to_string(info.param.Size.Cols) + "x" +
                                   std::to_string(info.param.Size.Rows);
                          });
 
@@ -230,6 +250,50 @@ TEST_F(TerminalWriterTest, TextOfOneAttributeIsOneRunOfBytes) {
   EXPECT_EQ(Term.RowText(kRows).substr(0, 10), U32("2000 bytes"));
 }
 
+// The demo's boxes: the frame is drawn first (its right border stands right of
+// where the text inside will go), then the text, and a refresh falls in the
+// middle of it. The text still reaches the terminal as one run.
+TEST_F(TerminalWriterTest, TextInsideAFrameDrawnBeforeItIsOneRun) {
+  Screen.CurrentAttr = 0x07;
+  Refresh();
+  const auto frame = [this](int left, int top, int right, int bottom, uint8_t attr) {
+    Screen.ScrollDownWindow(static_cast<uint8_t>(left), static_cast<uint8_t>(top), static_cast<uint8_t>(right),
+                            static_cast<uint8_t>(bottom), 0, attr);
+    for (int c = left; c <= right; ++c) Screen.Cell(c, top) = Screen.Cell(c, bottom) = {0xCD, attr};
+    for (int r = top; r <= bottom; ++r) Screen.Cell(left, r) = Screen.Cell(right, r) = {0xBA, attr};
+  };
+  frame(1, 2, 38, 7, 0x1E);
+  Screen.CursorCol = 3, Screen.CursorRow = 3;
+  Tele("Boot n");
+  std::string bytes = Refresh("100 bytes");
+  Tele("umber 1");
+  bytes += Refresh("200 bytes");
+  EXPECT_NE(bytes.find("Boot number 1"), std::string::npos) << bytes;
+
+  // A second box beside the first, its text typed across three refreshes.
+  frame(41, 2, 78, 7, 0x2F);
+  Screen.CursorCol = 43, Screen.CursorRow = 4;
+  Tele("Special keys");
+  bytes = Refresh();
+  Screen.Cell(78, 4).Attr = 0x4F;  // the border right of the text changes meanwhile: it waits
+  Tele(" show their");
+  bytes += Refresh();
+  Tele(" code,");
+  bytes += Refresh();
+  EXPECT_NE(bytes.find("Special keys show their code,"), std::string::npos) << bytes;
+  Refresh();
+  Refresh();
+  ExpectShows(Term, Screen, kCols, kRows);
+
+  // Everything drawn afresh (a new peer), then the board goes on typing: the
+  // cursor shown again does not come between the two.
+  Writer.Invalidate();
+  bytes = Refresh();
+  Tele(" xyz");
+  bytes += Refresh();
+  EXPECT_NE(bytes.find("Special keys show their code, xyz"), std::string::npos) << bytes;
+}
+
 TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
   Screen.Cell(2, 5).Attr = Screen.Cell(3, 5).Attr = 0x1F;
   Screen.CursorCol = 20, Screen.CursorRow = 20;
@@ -248,13 +312,19 @@ TEST_F(TerminalWriterTest, LongGapsAndOtherColoursMoveTheCursor) {
 
 TEST_F(TerminalWriterTest, CursorShownOnlyOnTheScreen) {
   Screen.CursorCol = 5, Screen.CursorRow = 7;
-  EXPECT_NE(Refresh().find("\x1b[8;6H\x1b[?25h"), std::string::npos);
+  // The full drawing paints the cursor's row last, ending at the cursor; the
+  // cursor is shown before (not between two pieces of text).
+  const std::string first = Refresh();
+  EXPECT_EQ(first.rfind("\x1b[0m\x1b[2J\x1b[?25h", 0), 0u) << first;
+  EXPECT_TRUE(first.ends_with("\x1b[8;1H     ")) << first;
+  EXPECT_EQ(Term.CursorCol, 5);
+  EXPECT_EQ(Term.CursorRow, 7);
   Screen.CursorRow = 25;
   EXPECT_EQ(Refresh(), "\x1b[?25l");
   Screen.CursorRow = 24, Screen.CursorCol = 80;
   EXPECT_EQ(Refresh(), "");
   Screen.CursorCol = 79;
-  EXPECT_EQ(Refresh(), "\x1b[25;80H\x1b[?25h");
+  EXPECT_EQ(Refresh(), "\x1b[?25h\x1b[25;80H");
 }
 
 TEST_F(TerminalWriterTest, StatusLineFixedColoursPaddedAndRedrawnOnChange) {
@@ -285,8 +355,8 @@ TEST_F(TerminalWriterTest, SmallTerminalGetsANoticeAndTheCellsThatFit) {
   Screen.StrOut(0x1F, 55, 5, "0123456789");
   Screen.CursorCol = 2, Screen.CursorRow = 3;
   Refresh("status");
-  const std::u32string notice = U"terminal is 60x20: the board's screen needs 80x25";
-  EXPECT_EQ(Term.RowText(19).substr(0, notice.size()), notice);
+  const std::u32string notice = U"terminal is 60x20: needs 80x26 (80x25 shows the board without the";
+  EXPECT_EQ(Term.RowText(19), notice.substr(0, 60));
   EXPECT_EQ(Term.RowText(5).substr(55), U"01234");
   ExpectShows(Term, Screen, 60, 19);
   Screen.CursorCol = 65;  // beyond the columns shown
@@ -295,6 +365,37 @@ TEST_F(TerminalWriterTest, SmallTerminalGetsANoticeAndTheCellsThatFit) {
   Writer.SetSize({0, 0});
   EXPECT_EQ(Writer.Size().Cols, 80);
   EXPECT_EQ(Writer.Size().Rows, 26);
+}
+
+// At 80x25 the board fits without its status line: for as long as the hint
+// is given, the last row says so and shows it, then the board's row returns.
+// On a smaller terminal the hint leads the size notice.
+TEST_F(TerminalWriterTest, HintStandsOnTheLastRowOfATerminalWithoutStatusLine) {
+  Writer.SetSize({80, 25});
+  Term = TTerminalModel(80, 25);
+  Screen.StrOut(0x1F, 0, 24, "bottom row of the board");
+  Screen.CursorCol = 3, Screen.CursorRow = 24;
+  Term.Feed(Writer.Update(Screen, "status", "Ctrl-] q quit, Ctrl-] ? help"));
+  EXPECT_EQ(Term.RowText(24), U32("Ctrl-] q quit, Ctrl-] ? help | terminal is 80x25: the status line needs 80x26   "));
+  EXPECT_FALSE(Term.CursorVisible);
+  Refresh("status");
+  ExpectShows(Term, Screen, kCols, kRows);
+
+  Writer.SetSize({50, 30});
+  Term = TTerminalModel(50, 30);
+  Term.Feed(Writer.Update(Screen, "status", "Ctrl-] q quit, Ctrl-] ? help"));
+  EXPECT_EQ(Term.RowText(29), U32("Ctrl-] q quit, Ctrl-] ? help | terminal is 50x30: "));
+  EXPECT_EQ(Term.RowText(25).substr(0, 7), U32("status "));  // the status line has its row
+}
+
+// A character is a column on the status line; one that takes two columns (or
+// none) in a terminal is shown as '?', so that the cells stay in step.
+TEST_F(TerminalWriterTest, StatusLineCharactersAreOneColumnEach) {
+  EXPECT_EQ(TTerminalWriter::Columns("A: d\xC3\xA9j\xC3\xA0.img"), 11u);
+  EXPECT_EQ(TTerminalWriter::Columns("\xE4\xB8\xAD\xF0\x9F\x98\x80x\xFF"), 4u);
+  Refresh("A: \xE4\xB8\xAD\xE6\x96\x87.img e\xCC\x81 \xF0\x9F\x98\x80!");
+  EXPECT_EQ(Term.RowText(25).substr(0, 16), U"A: ??.img e? ?! ");
+  ExpectShows(Term, Screen, kCols, kRows);
 }
 
 TEST_F(TerminalWriterTest, ScrolledPageCostsOneRowNotAPage) {
@@ -327,6 +428,7 @@ TEST(TerminalWriterSgr, SixteenColoursInBothModes) {
       {"97", "107", "255;255;255"}};
   const TTerminalWriter ansi(false);
   const TTerminalWriter rgb(true);
+  const TTerminalWriter linux(TTerminalStyle{false, true});
   for (int fg = 0; fg < 16; ++fg) {
     const int bg = 15 - fg;
     const auto attr = static_cast<uint8_t>(bg << 4 | fg);
@@ -334,7 +436,28 @@ TEST(TerminalWriterSgr, SixteenColoursInBothModes) {
               std::string("\x1b[0;") + kColours[fg].Fg16 + ";" + kColours[bg].Bg16 + "m");
     EXPECT_EQ(rgb.SgrOf(attr), std::string("\x1b[0;38;2;") + kColours[fg].Rgb + ";48;2;" +
                                    kColours[bg].Rgb + "m");
+    // The Linux console: bright through bold (foreground) and blink (background).
+    const std::string fg16 = std::to_string(30 + (std::stoi(kColours[fg].Fg16) - 30) % 60);
+    const std::string bg16 = std::to_string(40 + (std::stoi(kColours[bg].Bg16) - 40) % 60);
+    EXPECT_EQ(linux.SgrOf(attr), std::string("\x1b[0;") + (fg >= 8 ? "1;" : "") + fg16 + ";" +
+                                     (bg >= 8 ? "5;" : "") + bg16 + "m");
   }
+}
+
+// A terminal whose locale is not UTF-8 gets the boxes through the DEC special
+// graphics set and ASCII for the rest: not one byte beyond ASCII.
+TEST(TerminalWriterDec, BoxesThroughTheLineDrawingSetTheRestAsAscii) {
+  TTerminalWriter writer(TTerminalStyle{false, false, false});
+  TTerminalModel term(80, 26);
+  term.Utf8 = false;
+  TScreen screen;
+  screen.StrOut(0x1E, 0, 0, "\xC9\xCD\xBB Caf\x82 \xB1\xDB \xF8");
+  term.Feed(writer.Update(screen, "A: d\xC3\xA9j\xC3\xA0.img"));
+  ASSERT_TRUE(term.Errors.empty()) << term.Errors.front();
+  EXPECT_EQ(term.RowText(0).substr(0, 13), U"\u250C\u2500\u2510 Cafe \u2592# \u00B0");
+  EXPECT_EQ(term.RowText(25).substr(0, 14), U"A: d?j?.img   ");
+  const std::string end = writer.End();
+  EXPECT_NE(end.find("\x1b(B"), std::string::npos);  // ASCII again for the shell
 }
 
 TEST(TerminalWriterSgr, TrueColourFromColorterm) {
