@@ -13,9 +13,9 @@
 #include <algorithm>
 
 #include "app/port_dialog.h"
-#include "app/floppy_status.h"
 #include "display/screen_text.h"
 #include "keyboard/lock_sync.h"
+#include "session/floppy_status.h"
 
 namespace app {
 namespace {

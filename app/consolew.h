@@ -16,10 +16,7 @@
 #include <optional>
 
 #include "app/options.h"
-#include "app/qt_pump.h"
 #include "app/screen_menu.h"
-#include "app/service_loop.h"
-#include "app/session.h"
 #include "comm/comm.h"
 #include "display/cursor_marker.h"
 #include "display/renderer.h"
@@ -29,6 +26,9 @@
 #include "keyboard/key_hook.h"
 #include "keyboard/keyboard.h"
 #include "link/link.h"
+#include "session/qt_pump.h"
+#include "session/service_loop.h"
+#include "session/session.h"
 
 namespace app {
 

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/signal_pipe.h"
 #include "app/terminal_check.h"
-#include "app/terminal_mode.h"
-#include "app/terminal_view.h"
 #include "display/terminal_writer.h"
+#include "frontends/signal_pipe.h"
+#include "frontends/terminal_mode.h"
+#include "frontends/terminal_view.h"
 
 namespace app {
 

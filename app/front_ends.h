@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "app/console_log.h"
 #include "app/options.h"
-#include "app/pty_view.h"
-#include "app/session.h"
+#include "frontends/console_log.h"
+#include "frontends/pty_view.h"
+#include "session/session.h"
 
 namespace app {
 

@@ -18,16 +18,15 @@
 #include "comm/device_names.h"
 #include "comm/open_error.h"
 #include "comm/posix_port.h"
-#include "link/interfaces.h"
 
 namespace comm {
 
 // Threads: every operation is meant for the window thread (the one TSynchronize runs
 // calls on); the hooks run there too. Assign hooks while the port is closed.
-class TThreadComm : public wire::ILinkPort {
+class TThreadComm {
  public:
   TThreadComm();
-  ~TThreadComm() override;
+  ~TThreadComm();
   TThreadComm(const TThreadComm&) = delete;
   TThreadComm& operator=(const TThreadComm&) = delete;
 
@@ -103,10 +102,10 @@ class TThreadComm : public wire::ILinkPort {
   // The dispatch of one device event to the hooks (run on the window thread).
   void HandleCommEvent(TCommEventThread* Sender, uint32_t mask);
   // Takes up to `count` bytes that are waiting; -1 when closed.
-  int Read(void* buffer, uint32_t count) override;
+  int Read(void* buffer, uint32_t count);
   // Writes `count` bytes, waiting at most the write time-out; the number written, -1 when closed.
-  int Write(const void* buffer, uint32_t count) override;
-  int InQueCount() override;
+  int Write(const void* buffer, uint32_t count);
+  int InQueCount();
   int OutQueCount();
   void PurgeIn();
   void PurgeOut();

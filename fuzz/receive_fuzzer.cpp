@@ -6,7 +6,6 @@
 #include <array>
 #include <cstring>
 
-#include "app/service_loop.h"
 #include "display/screen.h"
 #include "floppy/disk_service.h"
 #include "floppy/floppy_image.h"
@@ -15,6 +14,7 @@
 #include "keyboard/keyboard.h"
 #include "keyboard/keyboard_service.h"
 #include "link/link.h"
+#include "session/service_loop.h"
 
 namespace {
 

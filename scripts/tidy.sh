@@ -12,7 +12,7 @@ if [ ! -f "$BUILD/compile_commands.json" ]; then
   echo "tidy: $BUILD/compile_commands.json missing (run make build)" >&2
   exit 1
 fi
-FILES=$(find link display keyboard floppy comm net app tools -name '*.cpp' | sort)
+FILES=$(find link display keyboard floppy comm net session frontends app tools -name '*.cpp' | sort)
 # -Werror from the build turns the compiler's own warnings into findings as well.
 echo "$FILES" | xargs -P "$(nproc)" -n 4 "$TIDY" -p "$BUILD" --quiet 2>/dev/null \
   > "$BUILD/tidy.log" || { cat "$BUILD/tidy.log"; echo "tidy: findings above" >&2; exit 1; }

@@ -20,9 +20,9 @@
 
 #include "app/consolew.h"
 #include "app/port_dialog.h"
-#include "tests/app/pty_board.h"
 #include "tests/floppy/floppy_fixture.h"
 #include "tests/support/fake_board.h"
+#include "tests/support/pty_board.h"
 
 namespace {
 

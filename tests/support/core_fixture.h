@@ -1,9 +1,9 @@
 // A fresh core (link, screen, service loop) wired to a scripted board.
 #pragma once
 
-#include "app/service_loop.h"
 #include "display/screen.h"
 #include "link/link.h"
+#include "session/service_loop.h"
 #include "tests/support/fake_board.h"
 
 namespace testsupport {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/status_sink.h"
 #include "link/interfaces.h"
 #include "link/link.h"
+#include "session/status_sink.h"
 
 namespace testsupport {
 

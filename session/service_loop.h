@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/status_sink.h"
 #include "display/screen.h"
 #include "link/link.h"
+#include "session/status_sink.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-#include "app/link_stats.h"
+#include "session/link_stats.h"
 
 #include <cstddef>
 #include <numeric>

@@ -1,9 +1,9 @@
-#include "app/console_log.h"
+#include "frontends/console_log.h"
 
 #include <unistd.h>
 
-#include "app/append_file.h"
 #include "display/cp437.h"
+#include "session/append_file.h"
 
 namespace app {
 

@@ -1,8 +1,8 @@
 // The board's line on a serial device, through the serial component.
 #pragma once
 
-#include "app/board_port.h"
 #include "comm/comm.h"
+#include "session/board_port.h"
 
 namespace app {
 

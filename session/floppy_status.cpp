@@ -1,4 +1,4 @@
-#include "app/floppy_status.h"
+#include "session/floppy_status.h"
 
 namespace app {
 

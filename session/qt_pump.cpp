@@ -1,4 +1,4 @@
-#include "app/qt_pump.h"
+#include "session/qt_pump.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

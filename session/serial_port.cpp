@@ -1,4 +1,4 @@
-#include "app/serial_port.h"
+#include "session/serial_port.h"
 
 #include <exception>
 

@@ -10,10 +10,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/console_log.h"
-#include "app/session.h"
-#include "app/terminal_view.h"
+#include "frontends/console_log.h"
+#include "frontends/terminal_view.h"
 #include "keyboard/key_pacer.h"
+#include "session/session.h"
 
 namespace {
 

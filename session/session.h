@@ -12,16 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/board_port.h"
-#include "app/net_port.h"
-#include "app/link_stats.h"
-#include "app/options.h"
-#include "app/qt_pump.h"
-#include "app/reconnect_policy.h"
-#include "app/serial_port.h"
-#include "app/service_loop.h"
-#include "app/status_sink.h"
-#include "app/trace_writer.h"
 #include "comm/comm.h"
 #include "display/screen.h"
 #include "floppy/floppy_image.h"
@@ -29,6 +19,16 @@
 #include "keyboard/keyboard.h"
 #include "link/link.h"
 #include "link/observer_list.h"
+#include "session/board_port.h"
+#include "session/link_stats.h"
+#include "session/net_port.h"
+#include "session/qt_pump.h"
+#include "session/reconnect_policy.h"
+#include "session/serial_port.h"
+#include "session/service_loop.h"
+#include "session/session_options.h"
+#include "session/status_sink.h"
+#include "session/trace_writer.h"
 
 namespace app {
 

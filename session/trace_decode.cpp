@@ -1,4 +1,4 @@
-#include "app/trace_decode.h"
+#include "session/trace_decode.h"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <span>
 
-#include "app/service_loop.h"
 #include "display/cp437.h"
 #include "keyboard/keyboard.h"
+#include "session/service_loop.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-#include "app/net_port.h"
+#include "session/net_port.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

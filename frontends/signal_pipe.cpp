@@ -1,4 +1,4 @@
-#include "app/signal_pipe.h"
+#include "frontends/signal_pipe.h"
 
 #include <fcntl.h>
 #include <signal.h>

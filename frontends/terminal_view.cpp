@@ -1,4 +1,4 @@
-#include "app/terminal_view.h"
+#include "frontends/terminal_view.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/floppy_status.h"
-#include "app/link_stats.h"
 #include "keyboard/keyboard.h"
+#include "session/floppy_status.h"
+#include "session/link_stats.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-#include "app/pty_view.h"
+#include "frontends/pty_view.h"
 
 #include <fcntl.h>
 #include <poll.h>

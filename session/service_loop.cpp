@@ -1,4 +1,4 @@
-#include "app/service_loop.h"
+#include "session/service_loop.h"
 
 #include "display/video_service.h"
 

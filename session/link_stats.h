@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/trace_decode.h"
 #include "link/link_observer.h"
+#include "session/trace_decode.h"
 
 namespace app {
 

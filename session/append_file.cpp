@@ -1,4 +1,4 @@
-#include "app/append_file.h"
+#include "session/append_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

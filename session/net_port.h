@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "app/board_port.h"
 #include "comm/comm.h"
 #include "net/net_address.h"
 #include "net/telnet_codec.h"
+#include "session/board_port.h"
 
 namespace app {
 

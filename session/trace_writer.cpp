@@ -1,4 +1,4 @@
-#include "app/trace_writer.h"
+#include "session/trace_writer.h"
 
 #include <unistd.h>
 
@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/append_file.h"
-#include "app/trace_decode.h"
 #include "link/link.h"
+#include "session/append_file.h"
+#include "session/trace_decode.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-#include "tests/app/pty_board.h"
+#include "tests/support/pty_board.h"
 
 #include <fcntl.h>
 #include <poll.h>

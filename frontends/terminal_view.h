@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/session.h"
 #include "display/terminal_writer.h"
 #include "keyboard/key_pacer.h"
 #include "keyboard/terminal_keys.h"
+#include "session/session.h"
 
 namespace app {
 

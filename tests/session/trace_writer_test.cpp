@@ -9,10 +9,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/link_stats.h"
-#include "app/trace_writer.h"
 #include "keyboard/keyboard_service.h"
 #include "link/observer_list.h"
+#include "session/link_stats.h"
+#include "session/trace_writer.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

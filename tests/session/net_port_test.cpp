@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 
-#include "app/net_port.h"
-#include "app/session.h"
-#include "tests/app/pty_board.h"
+#include "session/net_port.h"
+#include "session/session.h"
+#include "tests/support/pty_board.h"
 
 namespace {
 

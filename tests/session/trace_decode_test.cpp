@@ -6,8 +6,8 @@
 #include <cstring>
 #include <optional>
 
-#include "app/trace_decode.h"
 #include "link/packets.h"
+#include "session/trace_decode.h"
 
 namespace {
 

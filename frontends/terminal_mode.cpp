@@ -1,4 +1,4 @@
-#include "app/terminal_mode.h"
+#include "frontends/terminal_mode.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "app/session.h"
-#include "app/terminal_view.h"
+#include "frontends/terminal_view.h"
+#include "session/session.h"
 
 namespace app {
 
