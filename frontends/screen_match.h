@@ -1,0 +1,35 @@
+// The board's screen as text for clients (each row through the CP437 table, 80
+// characters) and the search a client waits for: a substring or a regular
+// expression, optionally on one row only, from a column, and only in cells
+// of one attribute.
+#pragma once
+
+#include <QRegularExpression>
+#include <QString>
+#include <optional>
+
+#include "display/screen.h"
+
+namespace app {
+
+// Row `row` (0-24) through the CP437 table: 80 characters, code 0 as a space.
+QString ScreenRowText(const display::TScreen& screen, int row);
+
+struct TScreenQuery {
+  QString Text;             // a substring, or
+  QRegularExpression Regex; // (when Text is empty) a pattern
+  int Row = -1;             // -1: every row
+  int Col = 0;              // the match starts at this column or later
+  int Attr = -1;            // -1: any; else every matched cell has this attribute
+};
+
+struct TScreenHit {
+  int Row = 0;
+  int Col = 0;
+};
+
+// The first match, rows top to bottom, columns left to right; a match never
+// spans two rows.
+std::optional<TScreenHit> FindOnScreen(const display::TScreen& screen, const TScreenQuery& query);
+
+}  // namespace app
