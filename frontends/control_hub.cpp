@@ -374,6 +374,7 @@ void TControlHub::StartWait(TControlClient& client, const QJsonObject& r) {
   if (it->StableMs >= 0) {
     it->Stable = std::make_unique<QTimer>();
     it->Stable->setSingleShot(true);
+    it->Stable->setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5% early
     QObject::connect(it->Stable.get(), &QTimer::timeout, [this, it] { FinishWait(it, true, -1, -1); });
     it->Stable->start(static_cast<int>(std::max<int64_t>(0, it->StableMs - (NowMs() - LastChangeMs))));
   }

@@ -28,6 +28,7 @@ class TControlSocket::TConnection : public IControlTransport {
   }
   ~TConnection() override {
     QObject::disconnect(&Socket, nullptr, nullptr, nullptr);
+    if (Client != nullptr) Owner.Hub.Closed(Client);
     Socket.abort();
   }
 

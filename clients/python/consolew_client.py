@@ -38,6 +38,7 @@ class Console:
         self.file = self.sock.makefile("rwb")
         self.ids = itertools.count(1)
         self.events = []  # events read while waiting for an answer, oldest first
+        self.answers = {}  # answers read while waiting for another one, by id
 
     def close(self):
         try:
@@ -69,13 +70,18 @@ class Console:
         return json.loads(line)
 
     def answer(self, request_id):
-        """Reads until the answer of `request_id`; events read meanwhile are kept."""
+        """Reads until the answer of `request_id`; events and other answers read
+        meanwhile are kept."""
+        if request_id in self.answers:
+            return self.answers.pop(request_id)
         while True:
             message = self.read()
-            if "event" in message and "ok" not in message:
+            if "ok" not in message:
                 self.events.append(message)
             elif message.get("id") == request_id:
                 return message
+            else:
+                self.answers[message.get("id")] = message
 
     def request(self, cmd, **args):
         """Sends a request and returns its answer; raises ConsoleError when it failed."""
