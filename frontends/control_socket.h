@@ -4,11 +4,16 @@
 // must exist; a socket file left by a console that has died is replaced, one
 // a live console listens on is refused. A line over 64 KiB is answered with an
 // error and ends that connection. The file is removed when the console ends.
+//
+// The listening socket and every connection sit in one epoll set, and the
+// event loop watches that one descriptor: the service loop, which turns the
+// event loop at every exchange with the board, does not poll one more
+// descriptor per client.
 #pragma once
 
-#include <QLocalSocket>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,16 +38,20 @@ class TControlSocket {
 
  private:
   class TConnection;
+  void Events();
   void Accept();
-  // The connection has gone: freed once the event loop is back.
+  // The connection has gone: its descriptor closed now, the object freed
+  // once the event loop is back.
   void Bury(TConnection* connection);
+  void Watch(int fd, bool writable);
 
   TControlHub& Hub;
   bool ReadOnly;
   std::string Path_;
   int Fd = -1;
+  int Epoll = -1;
   std::unique_ptr<QSocketNotifier> Notifier;
-  std::vector<std::unique_ptr<TConnection>> Live;
+  std::map<int, std::unique_ptr<TConnection>> Live;  // by descriptor
   std::vector<std::unique_ptr<TConnection>> Dead;
   QTimer Reaper;
   uint64_t Accepted = 0;
