@@ -227,6 +227,7 @@ void TControlHub::AddBuiltins() {
     c.Subscribed_ = true;
     c.ScreenSent = false;
     c.StatusSent.clear();
+    c.StatusOwed = true;  // the status at the next tick
     SendScreenEvent(c);  // the whole screen first
   };
   Commands["take"] = [this](TControlClient& c, const QJsonObject&, auto answer) {
@@ -432,11 +433,18 @@ void TControlHub::SendScreenEvent(TControlClient& client) {
     auto* sent = &client.Cells[static_cast<size_t>(row * TScreen::kCols)];
     if (client.ScreenSent && std::equal(cells, cells + TScreen::kCols, sent)) continue;
     std::copy(cells, cells + TScreen::kCols, sent);
-    QJsonObject r;
-    r["row"] = row;
-    r["text"] = ScreenRowText(s, row);
-    r["cells"] = QString::fromLatin1(Base64(cells, TScreen::kCols * sizeof(display::TScreenCell)));
-    rows.append(r);
+    if (RowsChanges != s.Changes) {
+      RowBuilt.fill(false);
+      RowsChanges = s.Changes;
+    }
+    const auto r = static_cast<size_t>(row);
+    if (!RowBuilt[r]) {
+      Rows[r] = QJsonObject{{"row", row},
+                            {"text", ScreenRowText(s, row)},
+                            {"cells", QString::fromLatin1(Base64(cells, TScreen::kCols * sizeof(display::TScreenCell)))}};
+      RowBuilt[r] = true;
+    }
+    rows.append(Rows[r]);
   }
   const bool cursorMoved = s.CursorCol != client.CursorCol || s.CursorRow != client.CursorRow;
   const bool full = !client.ScreenSent;
@@ -459,7 +467,11 @@ void TControlHub::SendStatusEvent(TControlClient& client) {
   status["event"] = QStringLiteral("status");
   const std::string text = QJsonDocument(status).toJson(QJsonDocument::Compact).toStdString();
   if (text == client.StatusSent) return;
-  if (client.Transport->Pending() > kMergeAbove) return;  // the latest, once it has drained
+  if (client.Transport->Pending() > kMergeAbove) {
+    client.StatusOwed = true;  // the latest, once it has drained
+    return;
+  }
+  client.StatusOwed = false;
   client.StatusSent = text;
   Send(client, status);
 }
@@ -467,19 +479,25 @@ void TControlHub::SendStatusEvent(TControlClient& client) {
 void TControlHub::Refresh(bool /*screenDirty*/) {
   Graveyard.clear();
   DeadTimers.clear();
+  const bool status = StatusDirty;
+  StatusDirty = false;
   std::vector<uint64_t> serials;
   for (const auto& c : Clients_) serials.push_back(c->Serial);
   for (uint64_t serial : serials) {
     TControlClient* c = Find(serial);
     if (c == nullptr || !c->Subscribed_) continue;
     SendScreenEvent(*c);
-    if ((c = Find(serial)) != nullptr) SendStatusEvent(*c);
+    if ((c = Find(serial)) != nullptr && (status || c->StatusOwed)) SendStatusEvent(*c);
   }
 }
 
-void TControlHub::StatusChanged(const std::string& /*text*/) {}
+// The status word (and, every 500 ms, the byte count): the events follow at the next tick.
+void TControlHub::StatusChanged(const std::string& /*text*/) { StatusDirty = true; }
 
-void TControlHub::WriterChanged() { SendRoleEvents(); }
+void TControlHub::WriterChanged() {
+  StatusDirty = true;
+  SendRoleEvents();
+}
 
 void TControlHub::SendRoleEvents() {
   std::vector<uint64_t> serials;
@@ -510,6 +528,7 @@ void TControlHub::AnswerConnects(const QJsonObject& answer) {
 }
 
 void TControlHub::ConnectionChanged(bool connected) {
+  StatusDirty = true;
   if (connected) AnswerConnects(Ok());
 }
 

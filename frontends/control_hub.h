@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QTimer>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -62,6 +63,7 @@ class TControlClient {
   int32_t CursorCol = -1;
   int32_t CursorRow = -1;
   std::string StatusSent;
+  bool StatusOwed = false;  // a status event held back while it had much unread
   size_t Waits = 0;
 };
 
@@ -160,6 +162,12 @@ class TControlHub : public ISessionView {
   std::vector<std::unique_ptr<QTimer>> DeadTimers;
   std::vector<TPendingConnect> Connects;
   uint64_t NextSerial = 1;
+  // The status may have changed since the last tick's events.
+  bool StatusDirty = true;
+  // The rows as screen events carry them, built once per change for all clients.
+  std::array<QJsonObject, display::TScreen::kRows> Rows;
+  std::array<bool, display::TScreen::kRows> RowBuilt{};
+  uint64_t RowsChanges = ~uint64_t{0};
   int64_t LastChangeMs = 0;
 };
 
