@@ -355,7 +355,10 @@ void TControlHub::StartWait(TControlClient& client, const QJsonObject& r) {
 
   // Answered at once when it holds already.
   if (w.StableMs < 0) {
-    if (const auto hit = FindOnScreen(Session.Screen, w.Query)) {
+    bool tooSlow = false;
+    const auto hit = FindOnScreen(Session.Screen, ScreenRowsText(Session.Screen), w.Query, tooSlow);
+    if (tooSlow) return answer(Error("regex too slow"));
+    if (hit) {
       QJsonObject o = ScreenObject();
       o["row"] = hit->Row;
       o["col"] = hit->Col;
@@ -370,7 +373,7 @@ void TControlHub::StartWait(TControlClient& client, const QJsonObject& r) {
   ++client.Waits;
   it->Timeout = std::make_unique<QTimer>();
   it->Timeout->setSingleShot(true);
-  QObject::connect(it->Timeout.get(), &QTimer::timeout, [this, it] { FinishWait(it, false, 0, 0); });
+  QObject::connect(it->Timeout.get(), &QTimer::timeout, [this, it] { FinishWait(it, false, 0, 0, "timeout"); });
   it->Timeout->start(static_cast<int>(std::llround(timeout * 1000)));
   if (it->StableMs >= 0) {
     it->Stable = std::make_unique<QTimer>();
@@ -381,11 +384,11 @@ void TControlHub::StartWait(TControlClient& client, const QJsonObject& r) {
   }
 }
 
-void TControlHub::FinishWait(std::list<TWait>::iterator wait, bool ok, int row, int col) {
+void TControlHub::FinishWait(std::list<TWait>::iterator wait, bool ok, int row, int col, const char* error) {
   QJsonObject o = ScreenObject();
   if (!ok) {
     o["ok"] = false;
-    o["error"] = QStringLiteral("timeout");
+    o["error"] = QLatin1String(error);
   } else if (row >= 0) {
     o["row"] = row;
     o["col"] = col;
@@ -406,12 +409,21 @@ void TControlHub::FinishWait(std::list<TWait>::iterator wait, bool ok, int row, 
 }
 
 void TControlHub::CheckWaits() {
+  std::optional<TScreenRows> rows;  // made once, for the first wait that searches
   for (auto it = Waits.begin(); it != Waits.end();) {
     const auto next = std::next(it);
     if (it->StableMs >= 0) {
       it->Stable->start(it->StableMs);
-    } else if (const auto hit = FindOnScreen(Session.Screen, it->Query)) {
-      FinishWait(it, true, hit->Row, hit->Col);
+    } else {
+      if (!rows) rows = ScreenRowsText(Session.Screen);
+      bool tooSlow = false;
+      const auto hit = FindOnScreen(Session.Screen, *rows, it->Query, tooSlow);
+      if (hit) {
+        FinishWait(it, true, hit->Row, hit->Col);
+      } else if (tooSlow) {
+        // It would hold the board up at every change: it ends here.
+        FinishWait(it, false, 0, 0, "regex too slow");
+      }
     }
     it = next;
   }

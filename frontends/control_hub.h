@@ -150,7 +150,7 @@ class TControlHub : public ISessionView {
   void SendRoleEvents();
   void StartWait(TControlClient& client, const QJsonObject& request);
   void CheckWaits();
-  void FinishWait(std::list<TWait>::iterator wait, bool ok, int row, int col);
+  void FinishWait(std::list<TWait>::iterator wait, bool ok, int row, int col, const char* error = "");
   void AnswerConnects(const QJsonObject& answer);
 
   TSession& Session;

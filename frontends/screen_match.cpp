@@ -25,8 +25,7 @@ bool AttrsMatch(const TScreen& screen, int row, int from, int length, int attr) 
   return true;
 }
 
-std::optional<int> FindInRow(const TScreen& screen, int row, const TScreenQuery& q) {
-  const QString text = ScreenRowText(screen, row);
+std::optional<int> FindInRow(const TScreen& screen, int row, const QString& text, const TScreenQuery& q) {
   if (!q.Text.isEmpty()) {
     for (qsizetype at = text.indexOf(q.Text, q.Col); at >= 0; at = text.indexOf(q.Text, at + 1)) {
       if (AttrsMatch(screen, row, static_cast<int>(at), static_cast<int>(q.Text.size()), q.Attr)) {
@@ -48,11 +47,24 @@ std::optional<int> FindInRow(const TScreen& screen, int row, const TScreenQuery&
 
 }  // namespace
 
-std::optional<TScreenHit> FindOnScreen(const TScreen& screen, const TScreenQuery& query) {
+TScreenRows ScreenRowsText(const TScreen& screen) {
+  TScreenRows rows;
+  for (int row = 0; row < TScreen::kRows; ++row) rows[static_cast<size_t>(row)] = ScreenRowText(screen, row);
+  return rows;
+}
+
+std::optional<TScreenHit> FindOnScreen(const TScreen& screen, const TScreenRows& rows, const TScreenQuery& query,
+                                       bool& tooSlow) {
+  const auto start = std::chrono::steady_clock::now();
   const int first = query.Row >= 0 ? query.Row : 0;
   const int last = query.Row >= 0 ? query.Row : TScreen::kRows - 1;
+  tooSlow = false;
   for (int row = first; row <= last; ++row) {
-    if (const auto col = FindInRow(screen, row, query)) return TScreenHit{row, *col};
+    if (const auto col = FindInRow(screen, row, rows[static_cast<size_t>(row)], query)) return TScreenHit{row, *col};
+    if (std::chrono::steady_clock::now() - start > kSearchBudget) {
+      tooSlow = true;
+      break;
+    }
   }
   return std::nullopt;
 }

@@ -6,6 +6,8 @@
 
 #include <QRegularExpression>
 #include <QString>
+#include <array>
+#include <chrono>
 #include <optional>
 
 #include "display/screen.h"
@@ -28,8 +30,17 @@ struct TScreenHit {
   int Col = 0;
 };
 
+// The 25 rows as text, made once for every query of one state of the screen.
+using TScreenRows = std::array<QString, display::TScreen::kRows>;
+TScreenRows ScreenRowsText(const display::TScreen& screen);
+
+// A regular expression may take long on a row (PCRE gives up only after
+// millions of steps): a search stops after its budget and says so.
+inline constexpr std::chrono::milliseconds kSearchBudget{20};
+
 // The first match, rows top to bottom, columns left to right; a match never
-// spans two rows.
-std::optional<TScreenHit> FindOnScreen(const display::TScreen& screen, const TScreenQuery& query);
+// spans two rows. `tooSlow` is set when the search ran out of its budget.
+std::optional<TScreenHit> FindOnScreen(const display::TScreen& screen, const TScreenRows& rows,
+                                       const TScreenQuery& query, bool& tooSlow);
 
 }  // namespace app

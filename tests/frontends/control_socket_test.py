@@ -192,6 +192,12 @@ def check_bad_input(sock):
         answer = ask(f, line)
         assert answer["ok"] is False and (error is None or answer["error"] == error), (line, answer)
     assert ask(f, '{"cmd":"wait","text":"x","id":"q1","timeout":0}\n')["id"] == "q1"
+    # A regex that backtracks for long on the row of digits typed before: given up
+    # (at once, or at its timeout when this machine is fast), and the console answers on.
+    t0 = time.monotonic()
+    slow = ask(f, '{"cmd":"wait","regex":"(\\\\d|\\\\d\\\\d)+$","timeout":0.2}\n')
+    assert slow["ok"] is False and slow["error"] in ("regex too slow", "timeout"), slow.get("error")
+    assert ask(f, '{"cmd":"status"}\n')["ok"] and time.monotonic() - t0 < 2, time.monotonic() - t0
     # Writer-only errors once it holds the keyboard: the names the board has no key for.
     assert ask(f, '{"cmd":"take"}\n')["ok"]
     for line, error in ((b'{"cmd":"key","key":"Hyper+KeyA"}\n', "unknown modifier"),
