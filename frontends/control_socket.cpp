@@ -17,6 +17,9 @@ namespace app {
 namespace {
 
 constexpr size_t kReadChunk = 16 * 1024;
+// Read from one client per turn of the event loop at most: one that writes
+// without pause leaves the board and the other clients their turns.
+constexpr size_t kReadPerTurn = 4 * kReadChunk;
 constexpr int kMaxEvents = 64;
 
 std::string Errno(int e) { return std::strerror(e); }
@@ -59,10 +62,10 @@ class TControlSocket::TConnection : public IControlTransport {
     End();
   }
 
-  // The descriptor is readable (or hung up).
+  // The descriptor is readable (or hung up); what is left is read at the next turn.
   void Readable() {
     std::array<char, kReadChunk> chunk{};
-    while (!Closing) {
+    for (size_t taken = 0; !Closing && taken < kReadPerTurn; taken += chunk.size()) {
       const ssize_t n = ::read(Fd, chunk.data(), chunk.size());
       if (n > 0) {
         In.append(chunk.data(), static_cast<size_t>(n));
