@@ -154,10 +154,12 @@ std::function<void(QJsonObject)> TControlHub::Answerer(const TControlClient& cli
   const uint64_t serial = client.Serial;
   const bool hasId = request.contains(QLatin1String("id"));
   const QJsonValue id = request.value(QLatin1String("id"));
-  return [this, serial, hasId, id](QJsonObject answer) {
+  return [this, serial, hasId, id, answered = false](QJsonObject answer) mutable {
     TControlClient* c = Find(serial);
     if (c == nullptr) return;  // gone meanwhile: nothing to tell
     if (hasId) answer["id"] = id;
+    if (!answered && c->Outstanding_ > 0) --c->Outstanding_;
+    answered = true;
     Send(*c, answer);
   };
 }
@@ -170,6 +172,7 @@ void TControlHub::Receive(TControlClient* client, std::string_view message) {
   if (error.error != QJsonParseError::NoError) return Send(*client, Error("malformed JSON"));
   if (!doc.isObject()) return Send(*client, Error("not a JSON object"));
   const QJsonObject request = doc.object();
+  ++client->Outstanding_;
   auto answer = Answerer(*client, request);
   const QJsonValue cmd = request.value(QLatin1String("cmd"));
   if (!cmd.isString()) return answer(Error("no cmd"));
@@ -396,6 +399,7 @@ void TControlHub::FinishWait(std::list<TWait>::iterator wait, bool ok, int row, 
   if (wait->HasId) o["id"] = wait->Id;
   TControlClient* client = Find(wait->Client);
   if (client != nullptr && client->Waits > 0) --client->Waits;
+  if (client != nullptr && client->Outstanding_ > 0) --client->Outstanding_;
   // The timers go with the wait; its timer may be the one calling: freed at the
   // next tick (deleteLater would wait for the end of the service loop).
   for (auto* timer : {&wait->Timeout, &wait->Stable}) {
@@ -533,6 +537,7 @@ void TControlHub::AnswerConnects(const QJsonObject& answer) {
   for (const auto& p : pending) {
     TControlClient* c = Find(p.Client);
     if (c == nullptr) continue;
+    if (c->Outstanding_ > 0) --c->Outstanding_;
     QJsonObject o = answer;
     if (p.HasId) o["id"] = p.Id;
     Send(*c, o);

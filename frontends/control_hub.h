@@ -46,6 +46,9 @@ class TControlClient {
   const std::string& Name() const { return Name_; }
   bool MayTake() const { return MayTake_; }
   bool Subscribed() const { return Subscribed_; }
+  // Requests received and not answered yet (a transport whose client has
+  // stopped sending keeps the connection while some are).
+  size_t Outstanding() const { return Outstanding_; }
 
  private:
   friend class TControlHub;
@@ -65,6 +68,7 @@ class TControlClient {
   std::string StatusSent;
   bool StatusOwed = false;  // a status event held back while it had much unread
   size_t Waits = 0;
+  size_t Outstanding_ = 0;
 };
 
 class TControlHub : public ISessionView {

@@ -55,6 +55,7 @@ class TControlSocket::TConnection : public IControlTransport {
     Out += message;
     Out += '\n';
     if (wasEmpty) Flush();
+    if (InputEnded) EndWhenDone();
   }
   size_t Pending() const override { return Out.size(); }
   void Close(const std::string& /*why*/) override {
@@ -73,9 +74,17 @@ class TControlSocket::TConnection : public IControlTransport {
         continue;
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-      return Gone();  // end of file or an error
+      if (n < 0) return Gone();
+      // The client has sent its last request (`socat` after its input ends):
+      // the answers still owed go out, then the connection ends.
+      InputEnded = true;
+      In.clear();
+      Owner.Watch(Fd, Watching, false);
+      return EndWhenDone();
     }
   }
+  // The client has hung up entirely.
+  void HungUp() { Gone(); }
   // The descriptor takes more output.
   void Writable() { Flush(); }
 
@@ -108,8 +117,12 @@ class TControlSocket::TConnection : public IControlTransport {
     const bool wantWrite = !Out.empty();
     if (wantWrite != Watching && !Closing) {
       Watching = wantWrite;
-      Owner.Watch(Fd, wantWrite);
+      Owner.Watch(Fd, wantWrite, !InputEnded);
     }
+    if (InputEnded && Out.empty()) EndWhenDone();
+  }
+  void EndWhenDone() {
+    if (!Closing && Out.empty() && (Client == nullptr || Client->Outstanding() == 0)) Gone();
   }
   void TooLong() {
     // The rest of that line cannot be told from the next request: the connection ends.
@@ -137,6 +150,7 @@ class TControlSocket::TConnection : public IControlTransport {
   std::string In;
   std::string Out;
   bool Watching = false;
+  bool InputEnded = false;
   bool Closing = false;
 
   friend class TControlSocket;
@@ -213,9 +227,9 @@ bool TControlSocket::Listen(const std::string& path, unsigned mode, std::string&
   return true;
 }
 
-void TControlSocket::Watch(int fd, bool writable) {
+void TControlSocket::Watch(int fd, bool writable, bool readable) {
   epoll_event ev{};
-  ev.events = EPOLLIN | EPOLLRDHUP | (writable ? EPOLLOUT : 0U);
+  ev.events = (readable ? EPOLLIN : 0U) | (writable ? EPOLLOUT : 0U);
   ev.data.fd = fd;
   ::epoll_ctl(Epoll, EPOLL_CTL_MOD, fd, &ev);
 }
@@ -234,7 +248,9 @@ void TControlSocket::Events() {
     auto it = Live.find(fd);
     if (it != Live.end() && (what & EPOLLOUT) != 0) it->second->Writable();
     it = Live.find(fd);
-    if (it != Live.end() && (what & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP)) != 0) it->second->Readable();
+    if (it != Live.end() && (what & EPOLLIN) != 0) it->second->Readable();
+    it = Live.find(fd);
+    if (it != Live.end() && (what & (EPOLLHUP | EPOLLERR)) != 0 && (what & EPOLLIN) == 0) it->second->HungUp();
   }
 }
 
@@ -243,7 +259,7 @@ void TControlSocket::Accept() {
     const int fd = ::accept4(Fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;  // EAGAIN: all taken; anything else: tried again at the next one
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP;
+    ev.events = EPOLLIN;
     ev.data.fd = fd;
     if (::epoll_ctl(Epoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
       ::close(fd);

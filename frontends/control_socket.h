@@ -43,7 +43,7 @@ class TControlSocket {
   // The connection has gone: its descriptor closed now, the object freed
   // once the event loop is back.
   void Bury(TConnection* connection);
-  void Watch(int fd, bool writable);
+  void Watch(int fd, bool writable, bool readable);
 
   TControlHub& Hub;
   bool ReadOnly;

@@ -238,10 +238,19 @@ def check_slow_clients(sock):
     gone.connect(sock)
     gone.sendall(b'{"cmd":"wait","text":"never shown","timeout":60}\n')
     gone.close()
+    # One that sends its requests and shuts its side (as socat at the end of its
+    # input) still gets the answers it is owed, then the end of the connection.
+    half = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    half.connect(sock)
+    half.sendall(b'{"cmd":"wait","text":"line 3","id":"h"}\n')
+    half.shutdown(socket.SHUT_WR)
     c.take()
     for i in range(30):
         c.type(f"line {i}\r")
     c.wait_text("line 29", timeout=30)
+    hf = half.makefile("rb")
+    assert json.loads(hf.readline())["id"] == "h" and hf.readline() == b"", "no answer after the half close"
+    half.close()
     st = c.status()
     assert st["clients"] == 2, st  # the lazy subscriber is still there: its events were merged
     lazy.close()
