@@ -226,6 +226,8 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   QCoreApplication::exec();
 
   if (terminal) terminal->Stop();
+  // The view leaves the session's views before the session goes (it was made after it).
+  terminal.reset();
   mode.Leave();
   for (const std::string& line : heldMessages) std::fprintf(stderr, "consolew: %s\n", line.c_str());
   heldMessages.clear();
