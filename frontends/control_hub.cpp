@@ -130,9 +130,15 @@ void TControlHub::Closed(TControlClient* client) {
   client->Gone = true;
   Graveyard.push_back(std::move(*it));
   Clients_.erase(it);
-  // Its waits end here, untold; its keys are dropped and the keyboard, if it
-  // held it, goes back.
-  Waits.remove_if([serial](const TWait& w) { return w.Client == serial; });
+  // Its waits end here, untold (their timers stopped now, the waits freed at
+  // the next tick: a walk through the waits may be what led here); its keys
+  // are dropped and the keyboard, if it held it, goes back.
+  for (TWait& w : Waits) {
+    if (w.Client != serial) continue;
+    w.Client = 0;
+    if (w.Timeout) w.Timeout->stop();
+    if (w.Stable) w.Stable->stop();
+  }
   std::erase_if(Connects, [serial](const TPendingConnect& p) { return p.Client == serial; });
   Session.ForgetClient(client);
 }
@@ -415,8 +421,10 @@ void TControlHub::FinishWait(std::list<TWait>::iterator wait, bool ok, int row, 
 void TControlHub::CheckWaits() {
   std::optional<TScreenRows> rows;  // made once, for the first wait that searches
   for (auto it = Waits.begin(); it != Waits.end();) {
-    const auto next = std::next(it);
-    if (it->StableMs >= 0) {
+    const auto next = std::next(it);  // FinishWait erases `it` only; a client it drops keeps its waits till the tick
+    if (it->Client == 0) {
+      // The wait of a client that has gone.
+    } else if (it->StableMs >= 0) {
       it->Stable->start(it->StableMs);
     } else {
       if (!rows) rows = ScreenRowsText(Session.Screen);
@@ -495,6 +503,7 @@ void TControlHub::SendStatusEvent(TControlClient& client) {
 void TControlHub::Refresh(bool /*screenDirty*/) {
   Graveyard.clear();
   DeadTimers.clear();
+  Waits.remove_if([](const TWait& w) { return w.Client == 0; });
   const bool status = StatusDirty;
   StatusDirty = false;
   std::vector<uint64_t> serials;

@@ -127,7 +127,7 @@ class TControlHub : public ISessionView {
 
  private:
   struct TWait {
-    uint64_t Client = 0;
+    uint64_t Client = 0;  // 0: its client has gone (serials start at 1)
     QJsonValue Id;
     bool HasId = false;
     TScreenQuery Query;
