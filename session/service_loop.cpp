@@ -25,6 +25,7 @@ void TServiceLoop::Maincycle() {
     } catch (const wire::TAbortExchange&) {
       // The wait gave up (Disconnect or watchdog): the exchange is abandoned and
       // the next ReadPacket skips its remains up to the next start byte.
+      if (AfterRequest) AfterRequest();
     }
   }
 }
@@ -51,6 +52,7 @@ void TServiceLoop::Turn() {
   } while (result != 0 && calls < wire::TLink::kTries);
   if (result == 0) {
     Dispatch(Link.Request.Service);
+    if (AfterRequest) AfterRequest();
   } else if (Link.Observer != nullptr) {
     Link.Observer->GaveUp(wire::TGiveUp::Request);
   }

@@ -44,6 +44,9 @@ class TServiceLoop {
   // for meanwhile (another floppy image) takes effect here, never in the
   // middle of a request.
   THandler BetweenRequests;
+  // Runs after every request served (also one cut short by the watchdog or
+  // Disconnect): the session tells its watchers of a changed screen here.
+  THandler AfterRequest;
 
  private:
   void Turn();
