@@ -71,6 +71,11 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       }
     };
   }
+  Recorder = std::make_unique<TCastRecorder>(session, History);
+  if (!options.RecordFile.empty() && !Recorder->OpenFile(options.RecordFile, error)) {
+    error = "--record " + error;
+    return false;
+  }
   if (!options.PtyLink.empty()) {
     PtyView = TPtyView::Create(session, options.PtyLink, TrueColor(), error);
     if (!PtyView) {
@@ -98,10 +103,31 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
     }
     ControlSockets.push_back(std::move(socket));
   }
+  if (ControlHub) AddHistoryCommand(*ControlHub);
   return true;
 }
 
+void TExtraFrontEnds::AddHistoryCommand(TControlHub& hub) {
+  // {"cmd":"history","seconds":600}: the last minutes of the screen as an asciicast v2 text.
+  hub.AddCommand("history", [this](TControlClient&, const QJsonObject& request, auto answer) {
+    const QJsonValue seconds = request.value(QLatin1String("seconds"));
+    if (!seconds.isUndefined() && (!seconds.isDouble() || seconds.toDouble() <= 0 ||
+                                   seconds.toDouble() > TScreenHistory::kKeepMs / 1000.0)) {
+      answer(TControlHub::Error("seconds must be a number from 0 to 1800"));
+      return;
+    }
+    Recorder->CatchUp();
+    const TScreenHistory::TCast cast = History.Cast(Recorder->NowMs(), Recorder->UnixNow(),
+                                                    seconds.isUndefined() ? 600 : seconds.toDouble(),
+                                                    Recorder->Title());
+    answer(QJsonObject{{"ok", true},
+                       {"seconds", cast.Seconds},
+                       {"cast", QString::fromStdString(cast.Text)}});
+  });
+}
+
 void TExtraFrontEnds::Finish() {
+  if (Recorder) Recorder->Finish();
   if (Log) Log->Finish();
   if (Session == nullptr || ScreenAtExit.empty()) return;
   const size_t shown = sizeof(display::TScreenCell) * display::TScreen::kCols * display::TScreen::kRows;
@@ -117,6 +143,7 @@ TExtraFrontEnds::~TExtraFrontEnds() {
   Finish();
   ControlSockets.clear();
   ControlHub.reset();
+  Recorder.reset();
   if (Session != nullptr && Log) Session->Screen.OnText = nullptr;
   PtyView.reset();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "frontends/cast_recorder.h"
 #include "frontends/console_log.h"
 #include "frontends/control_hub.h"
 #include "frontends/control_socket.h"
@@ -31,10 +32,15 @@ class TExtraFrontEnds {
   void Finish();
 
  private:
+  void AddHistoryCommand(TControlHub& hub);
+
   TSession* Session = nullptr;
   std::string ScreenAtExit;
   std::unique_ptr<TPtyView> PtyView;
   std::unique_ptr<TConsoleLog> Log;
+  // The screen's last minutes (always) and its recorder (also to --record FILE).
+  TScreenHistory History;
+  std::unique_ptr<TCastRecorder> Recorder;
   std::unique_ptr<TControlHub> ControlHub;
   std::vector<std::unique_ptr<TControlSocket>> ControlSockets;
   bool LogErrorShown = false;

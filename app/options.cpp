@@ -18,7 +18,8 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 10> kValueOptions = {{
+constexpr std::array<TValueOption, 11> kValueOptions = {{
+    {"--record", &TOptions::RecordFile, "a file name"},
     {"--control", &TOptions::ControlPath, "a socket path"},
     {"--control-read-only", &TOptions::ControlReadOnlyPath, "a socket path"},
     {"--control-mode", &TOptions::ControlModeText, "an octal file mode"},
@@ -117,6 +118,7 @@ std::string Usage() {
          "  --control-read-only PATH  a second socket whose clients only watch\n"
          "  --control-mode MODE  file mode of the control sockets, e.g. 0660 for a group\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
+         "  --record FILE.cast  record the board's screen to FILE as asciicast v2 (asciinema play)\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
          "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"
          "  --trace-data    with --trace: every data block's 512 bytes as hex as well\n"

@@ -26,6 +26,7 @@ struct TOptions {
   std::string PtyLink;        // empty: none; else a symlink to a new pseudo-terminal
   std::string ScreenAtExit;   // empty: none; else the screen model's 4000 bytes at exit
   std::string LogFile;        // empty: none; else the board's text and the messages go here
+  std::string RecordFile;     // empty: none; else the screen is recorded here (asciicast v2)
   std::string TraceFile;      // empty: none; else every event on the wire is appended here
   bool TraceData = false;     // the trace shows every data block's 512 bytes
   std::string ControlPath;          // empty: none; else the control socket (JSON lines)
