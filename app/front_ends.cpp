@@ -98,6 +98,17 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
     }
     ControlSockets.push_back(std::move(socket));
   }
+  if (!options.ServeAddress.empty()) {
+    if (!ControlHub) ControlHub = std::make_unique<TControlHub>(session);
+    Web = std::make_unique<TWebConsole>(*ControlHub, session.Screen, std::getenv("CONSOLEW_TOKEN"),
+                                        std::getenv("CONSOLEW_VIEW_TOKEN"));
+    if (!Web->Listen(options.ServeAddress, error)) {
+      error = "--serve " + options.ServeAddress + ": " + error;
+      return false;
+    }
+    std::fprintf(stderr, "consolew: web console (keyboard) %s\n", Web->Link(true).c_str());
+    std::fprintf(stderr, "consolew: web console (view only) %s\n", Web->Link(false).c_str());
+  }
   return true;
 }
 
@@ -116,6 +127,7 @@ void TExtraFrontEnds::Finish() {
 TExtraFrontEnds::~TExtraFrontEnds() {
   Finish();
   ControlSockets.clear();
+  Web.reset();
   ControlHub.reset();
   if (Session != nullptr && Log) Session->Screen.OnText = nullptr;
   PtyView.reset();

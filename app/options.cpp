@@ -18,7 +18,8 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 10> kValueOptions = {{
+constexpr std::array<TValueOption, 11> kValueOptions = {{
+    {"--serve", &TOptions::ServeAddress, "[HOST:]PORT"},
     {"--control", &TOptions::ControlPath, "a socket path"},
     {"--control-read-only", &TOptions::ControlReadOnlyPath, "a socket path"},
     {"--control-mode", &TOptions::ControlModeText, "an octal file mode"},
@@ -116,6 +117,8 @@ std::string Usage() {
          "                  JSON lines to read the screen, wait for text, type and take the keyboard\n"
          "  --control-read-only PATH  a second socket whose clients only watch\n"
          "  --control-mode MODE  file mode of the control sockets, e.g. 0660 for a group\n"
+         "  --serve [HOST:]PORT  a web console on HOST (127.0.0.1 by default) and PORT:\n"
+         "                  prints a link that may type and a link that only watches\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
          "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"

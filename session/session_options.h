@@ -29,6 +29,7 @@ struct TOptions {
   std::string TraceFile;      // empty: none; else every event on the wire is appended here
   bool TraceData = false;     // the trace shows every data block's 512 bytes
   std::string ControlPath;          // empty: none; else the control socket (JSON lines)
+  std::string ServeAddress;  // empty: no web console; else [HOST:]PORT
   std::string ControlReadOnlyPath;  // empty: none; else a socket whose clients never type
   unsigned ControlMode = 0600;      // file mode of the control sockets
   std::string ControlModeText;      // --control-mode as given (parsed into ControlMode)
