@@ -145,8 +145,10 @@ class TWebConsole::THttpServer : public QAbstractHttpServer {
     if (Header(request, "Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
       if (path != QLatin1String("/ws")) {
         responder.write(TStatus::NotFound);
+        socket->disconnectFromHost();
       } else if (!OwnOrigin(Header(request, "Origin"), Header(request, "Host"))) {
         responder.write(QByteArrayLiteral("foreign origin\n"), "text/plain", TStatus::Forbidden);
+        socket->disconnectFromHost();
       } else if (auto* guard = TConnectionGuard::Of(socket)) {
         guard->Upgraded();
       }
@@ -367,7 +369,14 @@ void TWebConsole::NewSocket() {
     // arrives here: it ends now.
     const QByteArray host = socket->request().rawHeader("Host");
     if (socket->requestUrl().path() != QLatin1String("/ws") || !OwnOrigin(socket->origin().toUtf8(), host)) {
-      socket->abort();
+      // Its answer is on the way out (aborting would drop it): it goes when
+      // the connection has closed, or after a while.
+      QWebSocket* refused = socket.release();
+      connect(refused, &QWebSocket::disconnected, refused, &QObject::deleteLater);
+      QTimer::singleShot(2000, refused, [refused] {
+        refused->abort();
+        refused->deleteLater();
+      });
       continue;
     }
     Clients.push_back(std::make_unique<TClient>(*this, std::move(socket)));
