@@ -38,7 +38,7 @@ run: build
 	@bash scripts/run.sh $(BUILD)/consolew $(ARGS)
 
 demo: build
-	@bash scripts/demo.sh $(BUILD)
+	@bash scripts/demo.sh $(BUILD) $(ARGS)
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
