@@ -206,6 +206,28 @@ bool Teletype(TBareBoard& board, const std::string& text) {
   return true;
 }
 
+// What a terminal shows of `bytes` as text: the escape sequences (cursor
+// moves, colours, character sets) left out, so that a text drawn in two
+// pieces with a move between them still reads whole.
+std::string WithoutEscapes(const std::string& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\x1b') {
+      text += bytes[i];
+      continue;
+    }
+    if (i + 1 < bytes.size() && bytes[i + 1] == '[') {
+      i += 2;
+      while (i < bytes.size() && (bytes[i] < 0x40 || bytes[i] > 0x7E)) ++i;
+    } else if (i + 1 < bytes.size() && (bytes[i + 1] == '(' || bytes[i + 1] == ')')) {
+      i += 2;
+    } else {
+      ++i;
+    }
+  }
+  return text;
+}
+
 // The "wait" answer against the --pty reader of the same console, for the
 // same text; both from the moment the last character's request was written.
 bool WaitLatency(const TOptions& opt, const std::string& image) {
@@ -222,7 +244,10 @@ bool WaitLatency(const TOptions& opt, const std::string& image) {
   int ptyMisses = 0;
   for (int i = 0; i < opt.Waits; ++i) {
     const std::string mark = "<" + std::to_string(1000 + i) + ">";
-    if (!board.Video(0x0003)) return false;  // a clear screen: no earlier mark stays
+    // A clear screen, and a place of its own for each mark: the terminal draws
+    // only the cells that differ from what it showed, which must be the whole mark.
+    if (!board.Video(0x0003)) return false;
+    if (!board.Video(0x0200, 0, 0, static_cast<uint16_t>((2 + i % 20) << 8 | (i * 7) % 40))) return false;
     client.Send("{\"cmd\":\"wait\",\"text\":\"" + mark + "\",\"timeout\":10,\"id\":" + std::to_string(i + 10) + "}");
     client.Send("{\"cmd\":\"status\",\"id\":1}");
     if (!client.Answer(1, 5000)) return false;  // the wait stands now
@@ -233,7 +258,8 @@ bool WaitLatency(const TOptions& opt, const std::string& image) {
     if (!Teletype(board, mark.substr(mark.size() - 1))) return false;
     bool answered = false, shown = false;
     std::string drawn;
-    while (!(answered && shown) && Since(t0) < 1.0) {
+    // The terminal may hold the row the board types in back for up to 2 s.
+    while (!(answered && shown) && Since(t0) < 2.5) {
       pollfd p[2] = {{client.FdOf(), POLLIN, 0}, {pty, POLLIN, 0}};
       ::poll(p, 2, 50);
       if (!answered && (p[0].revents & POLLIN) != 0 && client.Pump() && client.Answer(i + 10, 0)) {
@@ -243,13 +269,15 @@ bool WaitLatency(const TOptions& opt, const std::string& image) {
       char buf[8192];
       const ssize_t n = (p[1].revents & POLLIN) != 0 ? ::read(pty, buf, sizeof buf) : 0;
       if (n > 0) drawn.append(buf, static_cast<size_t>(n));
-      if (!shown && drawn.find(mark) != std::string::npos) {
+      if (!shown && n > 0 && WithoutEscapes(drawn).find(mark) != std::string::npos) {
         shown = true;
         ptyMs.push_back(Since(t0) * 1000);
       }
     }
     if (!answered) return false;
-    if (!shown) ++ptyMisses;  // the mark was cut by a redraw in the middle: not counted
+    if (!shown) {
+      ++ptyMisses;  // not drawn within 2.5 s: not counted
+    }
   }
   ::close(pty);
   if (ptyMs.empty()) return false;
@@ -257,7 +285,9 @@ bool WaitLatency(const TOptions& opt, const std::string& image) {
   Row("wait answered after the video request completing its text, median", Fmt("%.2f ms", med),
       Fmt("%.1f ms through --pty (100 ms tick)", ptyMed), "≤ 5 ms", Verdict(med <= 5.0));
   Row("wait answered, p99 (samples)", Fmt("%.2f ms", Rank(waitMs, 0.99)),
-      Fmt("%.0f --pty samples", static_cast<double>(ptyMs.size())) + Fmt(" (%.0f cut)", ptyMisses), "—", "info");
+      Fmt("%.0f --pty samples", static_cast<double>(ptyMs.size())) + Fmt(" (%.0f not drawn in 2.5 s)", ptyMisses) +
+          Fmt(", p99 %.1f ms", Rank(ptyMs, 0.99)),
+      "—", "info");
   return true;
 }
 
@@ -314,6 +344,10 @@ bool ScrollWithLazyClient(const TOptions& opt, const std::string& image) {
   if (!plain.Started() || !lazyOne.Started() || !plainBoard.Handshake(20) || !lazyBoard.Handshake(20)) return false;
   TLineClient lazy(sock);
   if (!lazy.Ok() || !lazy.Send("{\"cmd\":\"subscribe\",\"id\":1}")) return false;
+  // Pinned as the round trips with clients: both consoles on the last core, the board on the first.
+  const int cores = static_cast<int>(std::thread::hardware_concurrency());
+  const bool pinned = cores >= 2 && PinAllThreads(plain.ProcessId(), cores - 1) &&
+                      PinAllThreads(lazyOne.ProcessId(), cores - 1) && PinAllThreads(0, 0);
   // A line a turn on each, with one timed round trip each in turn.
   const auto turn = [](TBareBoard& b, int n, std::vector<double>* ping) {
     const std::string line = "\r\nline " + std::to_string(n) + std::string(60, '=');
@@ -337,6 +371,7 @@ bool ScrollWithLazyClient(const TOptions& opt, const std::string& image) {
       return false;
     }
   }
+  UnpinThisThread();
   const long grown = lazyOne.ResidentKb() - rss0, plainGrown = plain.ResidentKb() - plain0;
   char figure[112];
   std::snprintf(figure, sizeof figure, "memory growth, a subscribed client reading nothing, %d s of scrolling",
@@ -346,7 +381,9 @@ bool ScrollWithLazyClient(const TOptions& opt, const std::string& image) {
       Verdict(grown <= 2048));
   if (with.empty() || without.empty()) return false;
   const double med = Rank(with, 0.5), baseMed = Rank(without, 0.5);
-  Row("check-key round trip while scrolling, with that client, median (last 5 s)", Fmt("%.1f µs", med),
+  Row(pinned ? "check-key round trip while scrolling, with that client, median (last 5 s, pinned)"
+             : "check-key round trip while scrolling, with that client, median (last 5 s)",
+      Fmt("%.1f µs", med),
       Fmt("%.1f µs without the client", baseMed), Fmt("≤ %.1f µs (+10%%)", baseMed * 1.1),
       Verdict(med <= baseMed * 1.1));
   return true;
