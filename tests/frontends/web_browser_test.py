@@ -129,7 +129,7 @@ def check_demo(line):
             d.save_screenshot(os.path.join(SHOTS, "web-console.png"))
     finally:
         d.quit()
-        served.stop()
+        served.kill()
 
 
 def check_keys(line):
@@ -163,7 +163,7 @@ def check_keys(line):
     finally:
         viewer.quit()
         writer.quit()
-        served.stop()
+        served.kill()
 
 
 def main():

@@ -181,7 +181,14 @@ def main():
 
 def check_served(line):
     served = Served(CONSOLE, line)
-    wait_for(lambda: "Nerova board simulator" in http(served.base, "GET", "/api/screen.txt", VIEWER)[1].decode(), 30,
+    try:
+        check_all(served)
+    finally:
+        served.kill()
+
+
+def check_all(served):
+    wait_for(lambda: served.alive() and "Nerova board simulator" in http(served.base, "GET", "/api/screen.txt", VIEWER)[1].decode(), 30,
              "the demo board's screen")
     c = ws(served, token=VIEWER)
     c.recv()

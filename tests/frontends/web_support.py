@@ -34,6 +34,15 @@ class Served:
             if m:
                 self.links[m.group(1)] = (m.group(2), m.group(3))
 
+    def alive(self):
+        assert self.proc.poll() is None, f"the console ended ({self.proc.returncode}): {''.join(self.err)}"
+        return True
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
     def stop(self):
         self.proc.terminate()
         assert self.proc.wait(15) == 0, f"exit status {self.proc.returncode}: {''.join(self.err)}"
