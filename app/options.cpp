@@ -18,7 +18,8 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 10> kValueOptions = {{
+constexpr std::array<TValueOption, 11> kValueOptions = {{
+    {"--attach", &TOptions::AttachPath, "a socket path"},
     {"--control", &TOptions::ControlPath, "a socket path"},
     {"--control-read-only", &TOptions::ControlReadOnlyPath, "a socket path"},
     {"--control-mode", &TOptions::ControlModeText, "an octal file mode"},
@@ -37,7 +38,8 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 12> kFlagOptions = {{
+constexpr std::array<TFlagOption, 13> kFlagOptions = {{
+    {"--take", &TOptions::Take, true},
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -116,6 +118,9 @@ std::string Usage() {
          "                  JSON lines to read the screen, wait for text, type and take the keyboard\n"
          "  --control-read-only PATH  a second socket whose clients only watch\n"
          "  --control-mode MODE  file mode of the control sockets, e.g. 0660 for a group\n"
+         "  --attach PATH   the terminal screen of a console already running, through its\n"
+         "                  control socket: a viewer until Ctrl-] w (or --take), Ctrl-] q detaches\n"
+         "  --take          with --attach: take the keyboard at once\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
          "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"
@@ -169,6 +174,11 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
+  if (o.Take && o.AttachPath.empty()) return Fail("--take needs --attach PATH");
+  if (!o.AttachPath.empty() && (o.Terminal || o.Headless || !o.PtyLink.empty() || !o.ControlPath.empty() ||
+                                !o.ControlReadOnlyPath.empty() || o.Connect)) {
+    return Fail("--attach is a seat of a console already running: it takes no front-end or port of its own");
+  }
   if (o.TraceData && o.TraceFile.empty()) return Fail("--trace-data needs --trace FILE");
   if (!o.ControlModeText.empty()) {
     // Octal permission bits for the owner and the group only: a control socket

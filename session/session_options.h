@@ -32,6 +32,8 @@ struct TOptions {
   std::string ControlReadOnlyPath;  // empty: none; else a socket whose clients never type
   unsigned ControlMode = 0600;      // file mode of the control sockets
   std::string ControlModeText;      // --control-mode as given (parsed into ControlMode)
+  std::string AttachPath;     // empty: none; else the terminal on a running console's socket
+  bool Take = false;          // --attach takes the keyboard at once
   bool List = false;          // print the serial ports this machine has and exit
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };
