@@ -12,7 +12,9 @@ void TLink::WaitForByte() {
     // on: once it has been pressed no wait returns, not even with bytes that
     // arrived in the same turn of the message loop.
     if (AbortRequested != 0) LeaveWait(TAbortReason::Disconnect);
-    if (PortLost) LeaveWait(TAbortReason::PortLost);
+    // A port lost since the exchange began: nothing from before the loss is
+    // completed with bytes from after it, even when the port is back by now.
+    if (PortLost || ExchangeGeneration != LossGeneration) LeaveWait(TAbortReason::PortLost);
     if (Rx.RxHasData()) return;
     if (Watchdog <= 0) LeaveWait(TAbortReason::Watchdog);
     // Blocks in the window system until something happens (a byte, a tick, a click).

@@ -27,8 +27,29 @@ class TLink {
   void SendByte(uint8_t b);
 
   // Waits until a byte is in the ring. Leaves by throwing TAbortExchange when
-  // Disconnect was pressed, the watchdog ran out or the port was lost.
+  // Disconnect was pressed, the watchdog ran out, or the port was lost since
+  // the exchange began (even when it is back by now).
   void WaitForByte();
+
+  // A request starts to arrive: the watchdog is set to 20, and the exchange
+  // belongs to the port as it is now (see LossGeneration).
+  void BeginExchange() {
+    Watchdog = kWatchdogTicks;
+    ExchangeGeneration = LossGeneration;
+  }
+  // The port went away: every wait gives up until it is back, the exchange in
+  // progress for good, and what was not read is dropped.
+  void Lost() {
+    PortLost = true;
+    ++LossGeneration;
+    Rx.DiscardUnread();
+  }
+  // The port is open again: what came before is dropped; waits return bytes
+  // again, but only to exchanges begun from now on.
+  void Back() {
+    Rx.DiscardUnread();
+    PortLost = false;
+  }
 
   // Reads one packet of n bytes (skipping anything before its 0x77) and answers
   // it: returns 0 after 0x55, 0xCC after 0xAA. The length bytes are not read,
@@ -63,6 +84,12 @@ class TLink {
   // The port went away: every wait gives up until it is back, so that nothing
   // from before the loss is completed with bytes from after it.
   bool PortLost = false;
+  // Advanced by every Lost(). An exchange keeps the value it began with: a
+  // wait whose exchange began before a loss gives up, whatever happened in
+  // between (the port lost and back while a handler run from inside the wait
+  // had a loop of its own, a modal dialog's, say).
+  uint64_t LossGeneration = 0;
+  uint64_t ExchangeGeneration = 0;
   // The last packet read was a data block refused as framed inside its own
   // data: the next block is judged by its length bytes too, even when it
   // starts cleanly. Cleared by the next packet accepted.

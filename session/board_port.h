@@ -32,6 +32,10 @@ class IBoardPort : public wire::ILinkPort {
   virtual bool Local() const = 0;
   // Raises RTS where the line offers it; nothing otherwise.
   virtual void RaiseRts() = 0;
+  // The far end's first words on the connection opened last, as text fit to
+  // show (a server that accepts and closes at once says why: "Device open
+  // failure: ..."); empty when it said nothing printable, or for a device.
+  virtual std::string FirstWords() const { return {}; }
 
   // Bytes are waiting (the received-characters event).
   std::function<void(uint32_t count)> OnRxChar;

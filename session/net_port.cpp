@@ -5,11 +5,17 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cstring>
+#include <iterator>
+
+#include "net/server_text.h"
 
 namespace app {
 namespace {
+
+// First bytes of a connection kept for FirstWords(): more than a server's
+// one-line reason needs, bounded whatever it sends.
+constexpr size_t kFirstBytes = 512;
 
 void SetIntOption(int fd, int level, int name, int value) {
   (void)::setsockopt(fd, level, name, &value, sizeof value);
@@ -92,6 +98,7 @@ void TNetPort::Open(const std::string& device, TOpened opened) {
   }
   Address = *address;
   Codec = net::TTelnetCodec();
+  First.clear();
   Pending = std::move(opened);
   State = TState::Connecting;
   Deadline.start(ConnectTimeoutMs);
@@ -141,6 +148,7 @@ void TNetPort::Arrived() {
   if (State == TState::Closed || State == TState::Connecting) return;
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
   const auto size = static_cast<size_t>(bytes.size());
+  const size_t before = In.size();
   if (Address.Scheme == net::TNetScheme::nsRaw) {
     In.insert(In.end(), data, data + size);
   } else {
@@ -155,10 +163,28 @@ void TNetPort::Arrived() {
       if (State != TState::Open) return;
     }
   }
-  if (State == TState::Open && InPos < In.size() && OnRxChar) {
-    OnRxChar(static_cast<uint32_t>(In.size() - InPos));
-  }
+  // The data bytes of this segment (the codec appends to In, after what the link has not read).
+  const auto fresh = In.begin() + static_cast<std::ptrdiff_t>(before);
+  const auto keep = static_cast<std::ptrdiff_t>(std::min(In.size() - before, kFirstBytes - First.size()));
+  First.insert(First.end(), fresh, fresh + keep);
+  Announce();
 }
+
+void TNetPort::Announce() {
+  if (State != TState::Open || InPos >= In.size() || !OnRxChar) return;
+  const size_t waiting = In.size() - InPos;
+  OnRxChar(static_cast<uint32_t>(std::min<size_t>(waiting, UINT32_MAX)));
+  // What the link left is announced again, as the serial component does,
+  // not held until the server's next segment; each time only when the link
+  // took something, so a listener that reads nothing cannot keep it going.
+  if (State != TState::Open || InPos >= In.size() || In.size() - InPos >= waiting) return;
+  const uint64_t generation = Generation;
+  QTimer::singleShot(0, &Socket, [this, generation] {
+    if (generation == Generation) Announce();
+  });
+}
+
+std::string TNetPort::FirstWords() const { return net::ServerText(First.data(), First.size()); }
 
 void TNetPort::Failed(const std::string& reason) {
   if (State != TState::Connecting && State != TState::Negotiating) return;

@@ -45,6 +45,7 @@ class TNetPort : public IBoardPort {
   bool Enabled() const override { return State == TState::Open; }
   bool Local() const override { return false; }
   void RaiseRts() override { SetControl(net::kControlRtsOn); }
+  std::string FirstWords() const override;
   // DTR and break on an RFC 2217 server that accepted port control.
   void SetDTRState(bool on) { SetControl(on ? net::kControlDtrOn : net::kControlDtrOff); }
   void SetBREAKState(bool on) { SetControl(on ? net::kControlBreakOn : net::kControlBreakOff); }
@@ -62,6 +63,9 @@ class TNetPort : public IBoardPort {
 
   void Connected();
   void Arrived();
+  // Tells the link of the bytes it has not read; it takes at most so much at
+  // a time, and the rest is announced again at once (from the event loop).
+  void Announce();
   void Failed(const std::string& reason);
   void Finish(bool ok, const std::string& reason);
   void Lost(const std::string& reason);
@@ -82,6 +86,8 @@ class TNetPort : public IBoardPort {
   // Data bytes received and not read yet by the link.
   std::vector<uint8_t> In;
   size_t InPos = 0;
+  // The first data bytes of the connection (what a server that closes at once says).
+  std::vector<uint8_t> First;
   // Each Open starts a new generation; queued calls of an older one do nothing.
   uint64_t Generation = 0;
 };

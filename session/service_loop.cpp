@@ -43,7 +43,7 @@ void TServiceLoop::Turn() {
   if (BetweenRequests) BetweenRequests();
   if (!Link.RxHasData()) return;
 
-  Link.Watchdog = wire::TLink::kWatchdogTicks;
+  Link.BeginExchange();
   uint16_t result = 0;
   int calls = 0;
   do {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 #include "floppy/disk_service.h"
 #include "keyboard/dom_codes.h"
@@ -165,6 +166,8 @@ void TSession::Connect(const TConnectChoice& choice) {
   Link.AbortRequested = 0;
   Link.PortLost = false;
   PortLostShown = false;
+  Trial = TTrial::None;
+  ConnectFailure.clear();
   Keyboard.ResetQueue();
   LinkPort.Use(net::IsNetworkName(PortDevice()) ? static_cast<IBoardPort*>(&Net)
                                                   : static_cast<IBoardPort*>(&Serial));
@@ -173,6 +176,7 @@ void TSession::Connect(const TConnectChoice& choice) {
   if (!OpenPort(reason)) {
     // A port that cannot be opened is a failure, not a connection to nothing.
     if (!reason.empty()) {
+      reason = WithServerWords(reason);
       EachView([&](ISessionView& v) { v.Failure("Error Opening COM", reason); });
     } else {
       // Disconnect while connecting: Connect ends here as the loop would have.
@@ -199,6 +203,7 @@ void TSession::Connect(const TConnectChoice& choice) {
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
     Trace->Start("connect " + PortName() + " " + PortDevice() + " at " + when);
   }
+  StartTrial(true);
   IsConnected = true;
   EachView([&](ISessionView& v) { v.ConnectionChanged(true); });
   RunLoop();
@@ -230,6 +235,12 @@ void TSession::RunLoop() {
   Loop.Maincycle();
   LoopRunning = false;
   if (Trace) Trace->Note("disconnect\n" + FormatStats(Stats.Counts));
+  if (!ConnectFailure.empty()) {
+    // Told once the loop has ended: a message box inside an exchange would hold it up.
+    const std::string detail = std::move(ConnectFailure);
+    ConnectFailure.clear();
+    EachView([&](ISessionView& v) { v.Failure("Error Opening COM", detail); });
+  }
   if (!TraceFailure.empty()) {
     const std::string detail = std::move(TraceFailure);
     TraceFailure.clear();
@@ -245,6 +256,7 @@ void TSession::Disconnect() {
   ++ReopenAttempt;
   Reopening = false;
   Link.PortLost = false;
+  Trial = TTrial::None;
   try {
     LinkPort.Current().Close();
   } catch (const std::exception& e) {
@@ -261,6 +273,16 @@ void TSession::Disconnect() {
 
 void TSession::Lost(const std::string& reason) {
   if (!IsConnected || Link.PortLost) return;
+  JudgeTrial();  // a good packet may have come since the last tick
+  const TTrial trial = std::exchange(Trial, TTrial::None);
+  const bool early = trial != TTrial::None && TrialTicks < kTrialEarlyTicks;
+  if (early && trial == TTrial::Connect) {
+    // Accepted and closed at once: the Connect fails, with the server's words.
+    ConnectFailure = WithServerWords(reason);
+    if (Trace) Trace->Note("the port closed at once: " + ConnectFailure);
+    Disconnect();
+    return;
+  }
   if (Options.NoReconnect) {
     if (PortLostShown) return;
     // An unplugged adapter: say so once on the screen; Disconnect, plug it in, Connect.
@@ -271,14 +293,20 @@ void TSession::Lost(const std::string& reason) {
   }
   // Nothing from before the loss may be completed with bytes from after it:
   // the exchange in progress is abandoned and what was not read is dropped.
-  NotePortLost();
-  Link.PortLost = true;
-  Link.Rx.DiscardUnread();
+  Link.Lost();
   try {
     LinkPort.Current().Close();
   } catch (const std::exception&) {
     // It is gone already; a failed close changes nothing.
   }
+  if (trial == TTrial::Reopen) {
+    // Never back for the user: the same loss goes on, and so does the back-off.
+    if (early) ShowServerWords(reason);
+    ReconnectTimer.start(ReconnectDelays.Next());
+    return;
+  }
+  NotePortLost();
+  ServerWordsShown.clear();
   Notice(reason + "; waiting for it to come back");
   Screen.ConPrintf("Serial port lost: waiting for it to come back\r\n");
   Broadcast("Lost");
@@ -290,21 +318,29 @@ void TSession::TryReopen() {
   if (!IsConnected || !Link.PortLost || Reopening) return;
   Reopening = true;
   const uint64_t attempt = ++ReopenAttempt;
-  LinkPort.Current().Open(OpenName(), [this, attempt](bool ok, const std::string&) {
+  LinkPort.Current().Open(OpenName(), [this, attempt](bool ok, const std::string& reason) {
     if (attempt != ReopenAttempt) return;
     Reopening = false;
     if (!ok) {
+      ShowServerWords(reason);
       ReconnectTimer.start(ReconnectDelays.Next());
       return;
     }
-    Back();
+    Reopened();
   });
 }
 
-void TSession::Back() {
+void TSession::Reopened() {
   // The board's retries bring the link up again; nothing of before is kept.
-  Link.Rx.DiscardUnread();
-  Link.PortLost = false;
+  Link.Back();
+  if (LinkPort.Current().Local()) {
+    Back();
+    return;
+  }
+  StartTrial(false);
+}
+
+void TSession::Back() {
   Notice(PortDevice() + " is back");
   Screen.ConPrintf("Serial port back\r\n");
   Broadcast(std::to_string(Link.Rx.RxCount));
@@ -319,6 +355,38 @@ void TSession::CommError(IBoardPort& sender, int errors) {
 void TSession::CommBreak(IBoardPort& sender) {
   Broadcast("Break");
   sender.RaiseRts();
+}
+
+void TSession::StartTrial(bool atConnect) {
+  Trial = TTrial::None;
+  if (LinkPort.Current().Local()) return;
+  Trial = atConnect ? TTrial::Connect : TTrial::Reopen;
+  TrialTicks = 0;
+  TrialPackets = GoodPackets();
+}
+
+void TSession::JudgeTrial() {
+  if (Trial == TTrial::None) return;
+  const int enough = Trial == TTrial::Connect ? kTrialEarlyTicks : kTrialSettledTicks;
+  if (GoodPackets() == TrialPackets && TrialTicks < enough) return;
+  const TTrial ended = std::exchange(Trial, TTrial::None);
+  if (ended == TTrial::Reopen) Back();
+}
+
+uint64_t TSession::GoodPackets() const { return Stats.Counts.AllRequests() + Stats.Counts.BlocksReceived; }
+
+std::string TSession::WithServerWords(const std::string& reason) const {
+  const std::string words = LinkPort.Current().FirstWords();
+  return words.empty() ? reason : PortDevice() + ": the server said: " + words;
+}
+
+void TSession::ShowServerWords(const std::string& reason) {
+  const std::string words = LinkPort.Current().FirstWords();
+  if (words.empty() || words == ServerWordsShown) return;
+  ServerWordsShown = words;
+  Notice(WithServerWords(reason) + "; waiting for it to come back");
+  Screen.ConPrintf("Serial port: the server said: %s\r\n", words.c_str());
+  if (Trace) Trace->Note("the server said: " + words);
 }
 
 void TSession::RequestScreenOnce() {
@@ -484,6 +552,10 @@ void TSession::Tick() {
   InTick = true;
   if (TickHook) TickHook();
   Link.TimerTick();
+  if (Trial != TTrial::None) {
+    ++TrialTicks;
+    JudgeTrial();
+  }
   Paster.Feed(Keyboard);
   ClientKeys.Feed(Keyboard);
   NoteScreenChanges();  // the console's own messages, printed between requests
@@ -498,7 +570,7 @@ void TSession::Tick() {
 
   TickDivider = (TickDivider + 1) % 5;
   if (TickDivider == 0) {
-    Broadcast(Link.PortLost ? std::string("Lost") : std::to_string(Link.Rx.RxCount));
+    Broadcast(PortLost() ? std::string("Lost") : std::to_string(Link.Rx.RxCount));
     EachView([&](ISessionView& v) { v.SlowTick(); });
     // The one-off request stands until the board has been told (the keyboard clears it).
     if (RefreshOnce && !Keyboard.RefreshRequest) RefreshOnce = false;

@@ -186,8 +186,16 @@ class TSession : private IStatusSink {
   // The service loop runs (or Connect is still opening the port).
   bool Running() const { return LoopRunning || Opening; }
   bool Connected() const { return IsConnected; }
-  // The open port went away and the session waits for it to come back.
-  bool PortLost() const { return Link.PortLost; }
+  // The open port went away and the session waits for it to come back (a
+  // network port open again but not yet proven counts as still away).
+  bool PortLost() const { return Link.PortLost || Trial == TTrial::Reopen; }
+  // How long until the lost port is tried again, in ms; 0 when no try is due.
+  int ReconnectDelay() const { return ReconnectTimer.isActive() ? ReconnectTimer.interval() : 0; }
+  // Tries the lost port now instead of when its delay ends, as if it had ended.
+  void ReopenNow() {
+    ReconnectTimer.stop();
+    TryReopen();
+  }
   const std::string& Status() const { return LastStatus; }
   // The device behind the port chosen at the last Connect (or COM1 before any).
   std::string PortDevice() const;
@@ -242,6 +250,10 @@ class TSession : private IStatusSink {
   std::string OpenName() const;
   void Lost(const std::string& reason);
   void TryReopen();
+  // The lost port is open again: back at once when it is a device here, on
+  // trial when it is a network server.
+  void Reopened();
+  // "Serial port back": the port is in service again.
   void Back();
   // Tells the views of a changed screen model since the last time.
   void NoteScreenChanges();
@@ -249,6 +261,18 @@ class TSession : private IStatusSink {
   // Whether `client` may send keys now: empty, or the reason it may not.
   std::string KeyRefusal(const void* client) const;
   void FeedKeys();
+  // The port opened; on a network server a trial starts (see TTrial).
+  void StartTrial(bool atConnect);
+  // Ends the trial when a good packet has come or the port has stayed up long
+  // enough; says "Serial port back" for a reopened port then.
+  void JudgeTrial();
+  // Good packets read since Connect (requests and data blocks from the board).
+  uint64_t GoodPackets() const;
+  // `reason` with the server's own words instead, when it said any.
+  std::string WithServerWords(const std::string& reason) const;
+  // The server's words on a lost port that it closed at once: shown once
+  // while the port is away (and again when they change).
+  void ShowServerWords(const std::string& reason);
 
   wire::TObserverList Observers;
   TOptions Options;
@@ -265,6 +289,21 @@ class TSession : private IStatusSink {
   uint64_t ReopenAttempt = 0;
   TReconnectPolicy ReconnectDelays;
   QTimer ReconnectTimer;
+  // A server such as ser2net accepts every connection and only then finds
+  // that its device is missing: it says why and closes. A network port that
+  // has opened is on trial until a good packet has come or it has stayed up
+  // for kTrialSettledTicks: one that closes within kTrialEarlyTicks fails
+  // the Connect, or after a loss leaves the port lost (the back-off going on)
+  // instead of saying "back" and "lost" twice a second.
+  enum class TTrial : uint8_t { None, Connect, Reopen };
+  static constexpr int kTrialEarlyTicks = 10;    // the first second
+  static constexpr int kTrialSettledTicks = 30;  // a few seconds
+  TTrial Trial = TTrial::None;
+  int TrialTicks = 0;
+  uint64_t TrialPackets = 0;  // GoodPackets() when the trial started
+  std::string ServerWordsShown;
+  // Why a Connect failed after all (the server closed at once): told once the loop has ended.
+  std::string ConnectFailure;
   bool RefreshOnce = false;
   int CtrlAltDelTicks = 0;
   uint64_t ChangesSeen = 0;

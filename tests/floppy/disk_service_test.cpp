@@ -109,6 +109,25 @@ TEST_F(DiskServiceTest, WriteLandsAtTheAddressedSector) {
   EXPECT_EQ(floppytest::ReadFile(Name), expected);
 }
 
+// The port lost and back while the board's block was half received, all
+// inside one wait of the host (a handler that ran a loop of its own there,
+// as a modal dialog does): the block is never completed with the board's
+// bytes from after the loss. Nothing is written, acknowledged or replied.
+TEST_F(DiskServiceTest, BlockHalfReceivedBeforeALostPortIsNeverCompletedAfterIt) {
+  Open();
+  const Bytes data(512, 0xA5);
+  const Bytes block = BlockBytes(data.data());
+  const Bytes before(block.begin(), block.begin() + 300);
+  Core.Board.Send(Request(0x0301, 0x0001, 0x0100)).Ack().Send(before).Do([&] {
+    Core.Link.Lost();
+    Core.Link.Back();
+    for (size_t i = before.size(); i < block.size(); ++i) Core.Link.Rx.Store(block[i]);
+    Core.Link.Rx.Store(wire::kAck);  // and the board's answer to the final reply
+  });
+  EXPECT_EQ(Run(), Cat({kAckByte, ReplyBytes(10, 0x0301, 0x1234, 0x0001, 0x0100, 0)}));
+  EXPECT_EQ(floppytest::ReadFile(Name), Original);
+}
+
 struct TFixedCase {
   const char* Name;
   uint16_t AX;

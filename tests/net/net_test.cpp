@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/net_address.h"
+#include "net/server_text.h"
 #include "net/telnet_codec.h"
 
 namespace {
@@ -144,6 +145,28 @@ TEST(TelnetCodec, SendsDataWithIacDoubledAndCrNulOnlyWithoutBinary) {
   out.clear();
   codec.Send(data.data(), data.size(), out);
   EXPECT_EQ(HexOf(out), "77 FF FF 0D 00 00 0D 00");
+}
+
+TEST(ServerText, OnlyPrintableAsciiInOneBoundedLine) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::string Shown;
+  };
+  const TCase cases[] = {
+      {"ser2net", "Device open failure: Value or file not found\r\n",
+       "Device open failure: Value or file not found"},
+      {"control bytes and a line end inside", std::string("\x1b[2Jbad\0\0device\r\n\tgone  ", 24),
+       "[2Jbad device gone"},
+      {"high bytes", "caf\xC3\xA9 closed\xFF", "caf closed"},
+      {"nothing printable", "\r\n\x01\xFF", ""},
+      {"too long", std::string(200, 'x'), std::string(net::kServerTextMax - 3, 'x') + "..."},
+      {"just fits", std::string(net::kServerTextMax, 'y'), std::string(net::kServerTextMax, 'y')},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(net::ServerText(reinterpret_cast<const uint8_t*>(c.Bytes.data()), c.Bytes.size()), c.Shown)
+        << c.Name;
+  }
 }
 
 }  // namespace

@@ -13,8 +13,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "link/rx_ring.h"
 #include "session/net_port.h"
+#include "session/reconnect_policy.h"
 #include "session/session.h"
 #include "tests/support/pty_board.h"
 
@@ -121,6 +124,21 @@ TEST_F(NetPortTest, RawServerThatClosesAtOnceIsALostPort) {
   EXPECT_NE(lost.find("closed"), std::string::npos) << lost;
   EXPECT_FALSE(Port.Enabled());
   EXPECT_EQ(Port.Write("x", 1), -1);
+}
+
+// The link takes at most 64 KiB of one announcement; what is left in the port
+// is announced again at once, not when the server's next segment comes.
+TEST_F(NetPortTest, BytesLeftAfterTheLinksShareAreAnnouncedAgainAtOnce) {
+  constexpr size_t kTotal = 200000;
+  const uint16_t port = Serve([](QTcpSocket* s) { s->write(QByteArray(kTotal, 'z')); });
+  size_t taken = 0;
+  Port.OnRxChar = [&](uint32_t n) {
+    TBytes buf(std::min<uint32_t>(n, wire::TRxRing::kMaxPerEvent));
+    const int got = Port.Read(buf.data(), static_cast<uint32_t>(buf.size()));
+    if (got > 0) taken += static_cast<size_t>(got);
+  };
+  ASSERT_TRUE(Open("tcp://127.0.0.1:" + std::to_string(port)).Ok);
+  EXPECT_TRUE(RunUntil([&] { return taken == kTotal; })) << taken;
 }
 
 TEST_F(NetPortTest, Rfc2217CarriesDataBothWaysAndSetsTheRemotePort) {
@@ -248,12 +266,18 @@ class SessionReconnectTest : public NetPortTest {
     }
     return text;
   }
-  // Connects `session` and runs `script` from inside the service loop.
+  // Connects `session` and runs `script` from inside the service loop (once
+  // Connect has opened the port: a network port opens in a wait of its own).
   void WhileConnected(app::TSession& session, std::function<void()> script) {
-    QTimer::singleShot(0, [&session, script] {
+    std::function<void()> run = [&] {
+      if (!session.Connected()) {
+        QTimer::singleShot(5, run);
+        return;
+      }
       script();
       session.Disconnect();
-    });
+    };
+    QTimer::singleShot(0, run);
     app::TConnectChoice choice;
     session.Connect(choice);
   }
@@ -319,6 +343,68 @@ TEST_F(SessionReconnectTest, NoReconnectKeepsTheOldMessage) {
     }));
     EXPECT_FALSE(session.PortLost());
   });
+}
+
+// A serial server in front of a missing adapter (ser2net: "Device open
+// failure") accepts every connection, says why and closes it.
+class SessionServerTest : public SessionReconnectTest {
+ protected:
+  static constexpr const char* kWords = "Device open failure: Value or file not found\r\n";
+  // Connections after the first `keep` are told kWords and closed at once.
+  uint16_t ServeFailing(int keep) {
+    return Serve([this, keep](QTcpSocket* s) {
+      if (++Accepted <= keep) return;
+      s->write(kWords);
+      s->disconnectFromHost();
+    });
+  }
+  int Accepted = 0;
+};
+
+TEST_F(SessionServerTest, ConnectFailsWithTheServersOwnWords) {
+  app::TOptions o;
+  o.Com1 = "tcp://127.0.0.1:" + std::to_string(ServeFailing(0));
+  app::TSession session(o);
+  struct TFailure : app::ISessionView {
+    std::string Text;
+    void Failure(const std::string& t, const std::string& d) override { Text = t + ": " + d; }
+  } view;
+  session.AddView(&view);
+  std::vector<std::string> notices;
+  session.NoticeOut = [&](const std::string& l) { notices.push_back(l); };
+  QTimer::singleShot(3000, [&session] { session.Disconnect(); });  // a hang is not a pass
+  session.Connect(app::TConnectChoice{});
+  EXPECT_EQ(view.Text, "Error Opening COM: " + o.Com1 +
+                           ": the server said: Device open failure: Value or file not found");
+  EXPECT_FALSE(session.Connected());
+  EXPECT_TRUE(notices.empty()) << notices.front();
+  session.RemoveView(&view);
+}
+
+TEST_F(SessionServerTest, ServerThatClosesEveryNewConnectionIsNeverBack) {
+  app::TOptions o;
+  o.Com1 = "tcp://127.0.0.1:" + std::to_string(ServeFailing(1));
+  app::TSession session(o);
+  std::vector<std::string> notices;
+  session.NoticeOut = [&](const std::string& l) { notices.push_back(l); };
+  WhileConnected(session, [&] {
+    for (int i = 0; i < 10; ++i) session.Tick();  // up for a second: no longer on trial
+    Peer->disconnectFromHost();                  // the adapter is pulled
+    ASSERT_TRUE(RunUntil([&] { return session.PortLost() && session.ReconnectDelay() > 0; }));
+    std::vector<int> delays;
+    for (int attempt = 2; attempt <= 6; ++attempt) {
+      session.ReopenNow();
+      ASSERT_TRUE(RunUntil([&] { return Accepted == attempt && session.ReconnectDelay() > 0; }));
+      ASSERT_TRUE(RunUntil([&] { return !session.Net.Enabled(); }));
+      ASSERT_TRUE(RunUntil([&] { return session.ReconnectDelay() > 0; }));
+      delays.push_back(session.ReconnectDelay());
+      EXPECT_TRUE(session.PortLost());
+    }
+    EXPECT_EQ(delays.back(), app::TReconnectPolicy::kLastNetworkMs);
+  });
+  // One line for the loss, one for the server's reason; never "back".
+  ASSERT_EQ(notices.size(), 2U) << notices.back();
+  EXPECT_NE(notices[1].find("the server said: Device open failure"), std::string::npos) << notices[1];
 }
 
 }  // namespace
