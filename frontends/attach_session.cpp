@@ -145,10 +145,12 @@ void TAttachSession::RequestScreen() {
 }
 
 void TAttachSession::ChangeImage(const std::string& path) {
-  // The console opens it from a folder of its own: a name typed here is made whole here.
+  // The console opens it from a folder of its own: a name typed here is made
+  // whole here (the name in service, offered by the prompt, is the console's).
   std::error_code error;
   const std::filesystem::path whole = std::filesystem::absolute(path, error);
-  Request(QJsonObject{{"cmd", "floppy"}, {"path", QString::fromStdString(error ? path : whole.string())}},
+  const bool asIs = error || path == Floppy.Name;
+  Request(QJsonObject{{"cmd", "floppy"}, {"path", QString::fromStdString(asIs ? path : whole.string())}},
           [this](const QJsonObject& answer) {
             if (!answer.value("ok").toBool()) Refused("floppy image", answer);
           });
