@@ -117,6 +117,8 @@ void TConDos::FormCreate(const TOptions& options) {
 
   // The key hook first, so that key messages reach the keyboard before any control.
   KeyHook = std::make_unique<keyboard::TKeyHook>(*this, Keyboard);
+  // While a control client holds the keyboard the window's keys reach nobody.
+  KeyHook->Accepting = [this] { return Session.LocalMayType(); };
   qApp->installEventFilter(KeyHook.get());
 
   BuildPanel(options);
@@ -360,6 +362,13 @@ void TConDos::LoopEnded() {
   if (CloseWhenLoopEnds) QTimer::singleShot(0, this, [this] { close(); });
 }
 
+void TConDos::WriterChanged() {
+  // The title tells whether the keys typed here reach the board.
+  QString title = QString::fromLatin1(kWindowCaption);
+  if (Session.Writer() == TWriterKind::Client) title += QStringLiteral(" - view (a control client has the keyboard)");
+  setWindowTitle(title);
+}
+
 void TConDos::closeEvent(QCloseEvent* event) { FormClose(event); }
 
 void TConDos::FormClose(QCloseEvent* event) {
@@ -385,7 +394,9 @@ void TConDos::SlowTick() {
 
 void TConDos::LogClick() { Floppy.DiskLog = Log->isChecked() ? 1 : 0; }
 
-void TConDos::ButtonDelClick() { Keyboard.ButtonDelClick(); }
+void TConDos::ButtonDelClick() {
+  if (Session.LocalMayType()) Keyboard.ButtonDelClick();
+}
 
 void TConDos::EnableFloppyClick() {
   if (!EnaFloppy->isChecked()) return;  // unticking keeps the chosen name
@@ -642,7 +653,7 @@ void TConDos::mouseReleaseEvent(QMouseEvent* event) {
 
 void TConDos::PasteAsKeys() {
   const QString text = QGuiApplication::clipboard()->text();
-  if (!text.isEmpty()) Session.PasteText(text.toStdString());
+  if (!text.isEmpty() && Session.LocalMayType()) Session.PasteText(text.toStdString());
 }
 
 void TConDos::ChangeFloppyImage() {

@@ -166,6 +166,7 @@ class TConDos : public QWidget, private ISessionView {
   void Failure(const std::string& text, const std::string& detail) override;
   void Notice(const std::string& text, const std::string& detail) override;
   void LoopEnded() override;
+  void WriterChanged() override;
   bool RefreshWanted() const override { return Rscr->isChecked(); }
 
   TConDos(std::unique_ptr<TSession> own, TSession* session, const TOptions& options, QWidget* parent);

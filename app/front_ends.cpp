@@ -81,6 +81,24 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
     std::fprintf(stderr, "consolew: the console is on %s (%s)\n", PtyView->SlavePath().c_str(),
                  options.PtyLink.c_str());
   }
+  // The window, the terminal and the pty type by default; --headless alone has no typist.
+  session.SetLocalWriter(!options.Headless || !options.PtyLink.empty());
+  struct TSocketWanted {
+    const std::string& Path;
+    bool ReadOnly;
+    const char* Option;
+  };
+  for (const TSocketWanted& wanted : {TSocketWanted{options.ControlPath, false, "--control"},
+                                      TSocketWanted{options.ControlReadOnlyPath, true, "--control-read-only"}}) {
+    if (wanted.Path.empty()) continue;
+    if (!ControlHub) ControlHub = std::make_unique<TControlHub>(session);
+    auto socket = std::make_unique<TControlSocket>(*ControlHub, wanted.ReadOnly);
+    if (!socket->Listen(wanted.Path, options.ControlMode, error)) {
+      error = std::string(wanted.Option) + " " + wanted.Path + ": " + error;
+      return false;
+    }
+    ControlSockets.push_back(std::move(socket));
+  }
   return true;
 }
 
@@ -98,6 +116,8 @@ void TExtraFrontEnds::Finish() {
 
 TExtraFrontEnds::~TExtraFrontEnds() {
   Finish();
+  ControlSockets.clear();
+  ControlHub.reset();
   if (Session != nullptr && Log) Session->Screen.OnText = nullptr;
   PtyView.reset();
 }
@@ -198,14 +218,27 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
   // Writes to a terminal or pty that went away must not end the program.
   ::signal(SIGPIPE, SIG_IGN);
 
-  QTimer::singleShot(0, [&] {
+  // With a control socket the console stays when a client disconnects, for a
+  // client's connect; every other end of the loop ends the program.
+  const bool stays = extras.Hub() != nullptr;
+  const auto connect = [&] {
     if (!quitting) session.Connect(ChoiceFromOptions(options));
     if (!failure.Message.empty() && !quitting) status = 1;
-    QCoreApplication::quit();
-  });
+    if (quitting || status != 0 || !stays) QCoreApplication::quit();
+  };
+  if (extras.Hub() != nullptr) {
+    extras.Hub()->OnConnect = [&] {
+      failure.Message.clear();
+      session.Connect(ChoiceFromOptions(options));
+      if (quitting) QCoreApplication::quit();
+    };
+  }
+  QTimer::singleShot(0, connect);
   QCoreApplication::exec();
 
   if (terminal) terminal->Stop();
+  // The view leaves the session's views before the session goes (it was made after it).
+  terminal.reset();
   mode.Leave();
   for (const std::string& line : heldMessages) std::fprintf(stderr, "consolew: %s\n", line.c_str());
   heldMessages.clear();

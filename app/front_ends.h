@@ -5,15 +5,19 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 #include "frontends/console_log.h"
+#include "frontends/control_hub.h"
+#include "frontends/control_socket.h"
 #include "frontends/pty_view.h"
 #include "session/session.h"
 
 namespace app {
 
-// The pty, the log and the trace, attached to a session for the whole run.
+// The pty, the log, the trace and the control sockets, attached to a session
+// for the whole run.
 class TExtraFrontEnds {
  public:
   // False (with `error`) when the trace, the pty or the log cannot be set up.
@@ -21,6 +25,8 @@ class TExtraFrontEnds {
   ~TExtraFrontEnds();
 
   TPtyView* Pty() { return PtyView.get(); }
+  // The control hub, when a control socket was asked for.
+  TControlHub* Hub() { return ControlHub.get(); }
   // The log's unfinished line and the screen for --screen-at-exit.
   void Finish();
 
@@ -29,6 +35,8 @@ class TExtraFrontEnds {
   std::string ScreenAtExit;
   std::unique_ptr<TPtyView> PtyView;
   std::unique_ptr<TConsoleLog> Log;
+  std::unique_ptr<TControlHub> ControlHub;
+  std::vector<std::unique_ptr<TControlSocket>> ControlSockets;
   bool LogErrorShown = false;
 };
 

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     if (extras.Pty() != nullptr) extras.Pty()->OnQuit = [&window] { window.close(); };
+    if (extras.Hub() != nullptr) extras.Hub()->OnConnect = [&window] { window.OpenComClick(); };
     window.show();
     QApplication::exec();
   } catch (const std::exception& e) {

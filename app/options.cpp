@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <array>
+#include <string>
 #include <optional>
 #include <string_view>
 
@@ -17,7 +18,10 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 7> kValueOptions = {{
+constexpr std::array<TValueOption, 10> kValueOptions = {{
+    {"--control", &TOptions::ControlPath, "a socket path"},
+    {"--control-read-only", &TOptions::ControlReadOnlyPath, "a socket path"},
+    {"--control-mode", &TOptions::ControlModeText, "an octal file mode"},
     {"--com1", &TOptions::Com1, "a device path"},
     {"--com2", &TOptions::Com2, "a device path"},
     {"--image", &TOptions::Image, "a file name"},
@@ -112,6 +116,10 @@ std::string Usage() {
          "  --terminal      no window: draw the board's screen in this terminal (Ctrl-] then ? for help)\n"
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"
+         "  --control PATH  listen for control clients on a Unix socket at PATH (mode 0600):\n"
+         "                  JSON lines to read the screen, wait for text, type and take the keyboard\n"
+         "  --control-read-only PATH  a second socket whose clients only watch\n"
+         "  --control-mode MODE  file mode of the control sockets, e.g. 0660 for a group\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
          "  --log-timestamps  with --log: each line starts with the local time (milliseconds)\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
@@ -168,6 +176,24 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
   if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
   if (o.TraceData && o.TraceFile.empty()) return Fail("--trace-data needs --trace FILE");
   if (o.LogTimestamps && o.LogFile.empty()) return Fail("--log-timestamps needs --log FILE");
+  if (!o.ControlModeText.empty()) {
+    // Octal permission bits for the owner and the group only: a control socket
+    // open to everyone would give anyone the board's keyboard.
+    const std::string& m = o.ControlModeText;
+    if (m.size() > 4 || m.find_first_not_of("01234567") != std::string::npos) {
+      return Fail("--control-mode needs an octal file mode such as 0660");
+    }
+    o.ControlMode = static_cast<unsigned>(std::stoul(m, nullptr, 8));
+    if ((o.ControlMode & ~0770U) != 0 || (o.ControlMode & 0600U) != 0600U) {
+      return Fail("--control-mode: the owner reads and writes, the group may, others may not (0600 to 0660)");
+    }
+  }
+  if (o.ControlPath.empty() && o.ControlReadOnlyPath.empty() && !o.ControlModeText.empty()) {
+    return Fail("--control-mode needs --control PATH or --control-read-only PATH");
+  }
+  if (!o.ControlPath.empty() && o.ControlPath == o.ControlReadOnlyPath) {
+    return Fail("--control and --control-read-only need two paths");
+  }
   return result;
 }
 

@@ -10,6 +10,7 @@ namespace bench {
 namespace {
 
 constexpr uint8_t kServiceHandshake = 0x0B;
+constexpr uint8_t kServiceVideo = 0x10;
 constexpr uint8_t kServiceDisk = 0x13;
 constexpr uint8_t kServiceKeyboard = 0x16;
 
@@ -55,6 +56,10 @@ bool TBareBoard::Handshake(int seconds) {
 bool TBareBoard::CheckKey() {
   wire::TReplyPacket reply{};
   return Request(kServiceKeyboard, 0x0100, 0, 0, 0) && Reply(reply);
+}
+
+bool TBareBoard::Video(uint16_t ax, uint16_t bx, uint16_t cx, uint16_t dx) {
+  return Request(kServiceVideo, ax, bx, cx, dx);
 }
 
 bool TBareBoard::ReadTrack(uint32_t track, uint8_t* out) {

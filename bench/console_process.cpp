@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -92,12 +93,21 @@ double TConsoleProcess::CpuSeconds() const {
   return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-long TConsoleProcess::PeakResidentKb() const {
-  std::ifstream in("/proc/" + std::to_string(Pid) + "/status");
+namespace {
+
+long StatusKb(pid_t pid, const char* field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
+  const size_t n = std::strlen(field);
   while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    if (line.compare(0, n, field) == 0) return std::stol(line.substr(n));
   return -1;
 }
+
+}  // namespace
+
+long TConsoleProcess::PeakResidentKb() const { return StatusKb(Pid, "VmHWM:"); }
+
+long TConsoleProcess::ResidentKb() const { return StatusKb(Pid, "VmRSS:"); }
 
 }  // namespace bench

@@ -31,6 +31,8 @@ class TConsoleProcess {
   double CpuSeconds() const;
   // Peak resident set (VmHWM), kB; -1 when unreadable.
   long PeakResidentKb() const;
+  // Resident set now (VmRSS), kB; -1 when unreadable.
+  long ResidentKb() const;
 
  private:
   int Master = -1;

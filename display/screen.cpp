@@ -22,7 +22,7 @@ void TScreen::ClearScreen() {
   CurrentAttr = kDefaultAttr;
   CursorCol = CursorRow = MarkerCol = MarkerRow = 0;
   MarkerOn = 0;
-  ScreenDirty = 1;
+  Touch();
 }
 
 void TScreen::NextRow(bool scroll) {
@@ -67,13 +67,13 @@ void TScreen::StrOut(uint8_t attribute, int column, int row, const char* text) {
       Advance(true);
     }
   }
-  ScreenDirty = 1;
+  Touch();
 }
 
 void TScreen::Putch(uint8_t character) {
   CellForWrite(false) = {character, CurrentAttr};
   Advance(false);
-  ScreenDirty = 1;
+  Touch();
 }
 
 void TScreen::TelePutch(uint8_t character) {
@@ -83,6 +83,8 @@ void TScreen::TelePutch(uint8_t character) {
 }
 
 void TScreen::TeletypeWrite(uint8_t character) {
+  // The control codes move the cursor only: a change for watchers, nothing to redraw.
+  if (character != kBell) ++Changes;
   switch (character) {
     case kBell:
       return;
@@ -103,7 +105,7 @@ void TScreen::TeletypeWrite(uint8_t character) {
       // The cell keeps its attribute: teletype output only replaces the character.
       CellForWrite(true).Char = character;
       Advance(true);
-      ScreenDirty = 1;
+      Touch();
       return;
   }
 }
@@ -113,7 +115,7 @@ void TScreen::ScrollDown() {
   std::copy(rowStart(1), rowStart(kRows), rowStart(0));
   // The new bottom row is blank in the colours the old bottom row had.
   std::for_each(rowStart(kRows - 1), rowStart(kRows), [](TScreenCell& c) { c.Char = kSpace; });
-  ScreenDirty = 1;
+  Touch();
 }
 
 }  // namespace display

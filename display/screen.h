@@ -68,6 +68,15 @@ class TScreen {
   int32_t CursorRow = 0;
   int32_t VideoMode = 3;
   uint8_t ScreenDirty = 0;
+  // Bumped by every write of a cell and every move of the cursor (the renderer's
+  // reasons to redraw, which set ScreenDirty alone, leave it): a watcher tells
+  // "changed since I last looked" by comparing it.
+  uint64_t Changes = 0;
+  // A cell (and the cursor) changed: ScreenDirty set, Changes bumped.
+  void Touch() {
+    ScreenDirty = 1;
+    ++Changes;
+  }
   // The text written as a teletype (by the board) or by ConPrintf (the console's
   // own messages), as it is written, with the row the cursor stood on before it
   // and the row the text left it on; the console log follows it.

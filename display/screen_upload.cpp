@@ -34,10 +34,10 @@ void ScreenUpload(wire::TLink& link, TScreen& screen) {
                 wire::kBlockDataSize);
     // Each block is shown as it lands, so that an upload cut short by the
     // watchdog or Disconnect does not leave the window behind the model.
-    screen.ScreenDirty = 1;
+    screen.Touch();
   }
   Reply(link);
-  screen.ScreenDirty = 1;
+  screen.Touch();
 }
 
 }  // namespace display

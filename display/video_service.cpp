@@ -24,6 +24,7 @@ void SetMode(TScreen& s, const TRequestPacket& r) {
 void SetCursor(TScreen& s, const TRequestPacket& r) {
   s.CursorCol = Lo(r.DX);
   s.CursorRow = Hi(r.DX);
+  ++s.Changes;  // the cursor moved: nothing to redraw, but a change for watchers
 }
 
 void ScrollUp(TScreen& s, const TRequestPacket& r) {

@@ -15,7 +15,7 @@ enum class TDirection { Up, Down };  // content moves up (0x06) or down (0x07)
 // are not part of the window: what would come in from there comes in blank.
 void ScrollWindow(TScreen& screen, TDirection direction, int left, int top, int right, int bottom,
                   int lines, uint8_t attribute) {
-  screen.ScreenDirty = 1;
+  screen.Touch();
   const int colFirst = left;
   const int colLast = std::min(right, TScreen::kCols - 1);
   if (colFirst > colLast) return;  // left right of right, or wholly right of the screen

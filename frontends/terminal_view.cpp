@@ -232,6 +232,7 @@ std::string TTerminalView::StatusLine() const {
   if (!LastWord.empty()) parts.push_back({LastWord, " | ", 0});
   const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
   if (!shift.empty()) parts.push_back({shift, " | ", 0});
+  if (!Session.LocalMayType()) parts.push_back({"view", " | ", 0});
   if (StatusExtra) {
     const std::string extra = StatusExtra();
     if (!extra.empty()) parts.push_back({extra, " | ", 2});
@@ -275,6 +276,15 @@ void TTerminalView::ConnectionChanged(bool) {
 }
 
 void TTerminalView::KeysRead() { Pacer.Feed(Session.Keyboard); }
+
+void TTerminalView::WriterChanged() {
+  if (Session.LocalMayType()) {
+    Note("the keyboard is back", kNoteTicks);
+  } else {
+    Pacer.Clear();  // keys typed before the change never follow it
+    Note("view: a control client has the keyboard", kNoteTicks);
+  }
+}
 
 void TTerminalView::Failure(const std::string& text, const std::string& detail) {
   Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
@@ -380,6 +390,10 @@ void TTerminalView::Handle(const keyboard::TTerminalInput& input) {
 }
 
 void TTerminalView::Paced(keyboard::TTerminalInput input) {
+  if (!Session.LocalMayType()) {
+    Note("view: a control client has the keyboard; keys are not sent", kNoteTicks);
+    return;
+  }
   if (!Pacer.Push(std::move(input), Session.Keyboard)) {
     Note("key dropped: " + std::to_string(Pacer.Waiting()) + " keys wait for the board already", kNoteTicks);
   }

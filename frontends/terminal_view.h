@@ -99,6 +99,7 @@ class TTerminalView : public ISessionView {
   void ConnectionChanged(bool connected) override;
   void Failure(const std::string& text, const std::string& detail) override;
   void KeysRead() override;
+  void WriterChanged() override;
 
  private:
   void ReadInput();

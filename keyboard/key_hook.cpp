@@ -37,7 +37,7 @@ bool TKeyHook::eventFilter(QObject* watched, QEvent* event) {
   }
   // The same keystroke passes the window, the focus widget and its parents:
   // act on the window's copy only, swallow all of them.
-  if (watched->isWindowType()) {
+  if (watched->isWindowType() && (!Accepting || Accepting())) {
     if (const auto msg = TranslateKeyEvent(*static_cast<QKeyEvent*>(event))) {
       bool handled = false;
       Kbd.AppMessage(msg->Message, msg->WParam, msg->LParam, handled);

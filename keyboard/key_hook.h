@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "keyboard/keyboard.h"
 
@@ -16,6 +17,10 @@ class TKeyHook : public QObject {
   TKeyHook(QWidget& mainWindow, TKeyboard& kbd, QObject* parent = nullptr);
 
   bool eventFilter(QObject* watched, QEvent* event) override;
+
+  // Whether the keys go to the keyboard core now (unset: always); refused keys
+  // are swallowed all the same.
+  std::function<bool()> Accepting;
 
  private:
   // True when the event's receiver belongs to the main window and no modal

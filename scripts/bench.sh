@@ -3,6 +3,7 @@
 # prints one Markdown table (also written to BUILD/bench-results.md).
 #   PACED_TRACKS  tracks read at 115200 bit/s (default 10; 160 = the whole image, ~2.5 min)
 #   PINGS         check-key round trips timed (default 5000)
+#   SCROLL_SECONDS  how long the board scrolls past a client that reads nothing (default 60)
 set -euo pipefail
 BUILD=${1:-build}
 PACED_TRACKS=${PACED_TRACKS:-10}
@@ -32,6 +33,12 @@ if [ -x "$BUILD/bench/net-bench" ]; then
   # Through ser2net and a byte-at-a-time server on loopback.
   "$BUILD/bench/net-bench" --console "$BUILD/consolew" --pings "$PINGS" 2>>"$BUILD/bench-stderr.log" \
     | tee -a "$OUT" || { status=1; tail -20 "$BUILD/bench-stderr.log" >&2; }
+fi
+if [ -x "$BUILD/bench/control-bench" ]; then
+  # The control socket: wait latency, 50 clients, a client that reads nothing.
+  "$BUILD/bench/control-bench" --console "$BUILD/consolew" --pings "$PINGS" \
+    --scroll-seconds "${SCROLL_SECONDS:-60}" 2>>"$BUILD/bench-stderr.log" | tee -a "$OUT" \
+    || { status=1; tail -20 "$BUILD/bench-stderr.log" >&2; }
 fi
 if [ -x "$BUILD/bench/render-bench" ]; then
   "$BUILD/bench/render-bench" 2>/dev/null | tee -a "$OUT" || status=1

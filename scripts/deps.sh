@@ -11,7 +11,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-utils
   dosfstools mtools socat
   clang-14 libclang-rt-14-dev clang-tidy
-  python3-pexpect python3-pyte python3-labgrid
+  python3-pexpect python3-pyte python3-labgrid python3-pytest
   ser2net libgensio-dev libwrap0-dev
 )
 

@@ -26,6 +26,7 @@ void TServiceLoop::Maincycle() {
     } catch (const wire::TAbortExchange&) {
       // The wait gave up (Disconnect or watchdog): the exchange is abandoned and
       // the next ReadPacket skips its remains up to the next start byte.
+      if (AfterRequest) AfterRequest();
     }
   }
 }
@@ -56,6 +57,7 @@ void TServiceLoop::Turn() {
       if (Link.Request.Service != kServiceHandshake && OnAttach) OnAttach();
     }
     Dispatch(Link.Request.Service);
+    if (AfterRequest) AfterRequest();
   } else if (Link.Observer != nullptr) {
     Link.Observer->GaveUp(wire::TGiveUp::Request);
   }

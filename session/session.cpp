@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "floppy/disk_service.h"
+#include "keyboard/dom_codes.h"
 #include "keyboard/keyboard_service.h"
 #include "net/net_address.h"
 
@@ -57,11 +58,15 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Loop.SetHandler(kServiceKeyboard, [this] {
     keyboard::KeyboardService(Link, Keyboard);
     Paster.Feed(Keyboard);  // the board has read: room for the next pasted keys
+    ClientKeys.Feed(Keyboard);
     EachView([](ISessionView& v) { v.KeysRead(); });  // and for keys typed in a terminal
   });
   Loop.SetHandler(kServiceDisk, [this] { floppy::DiskService(Link, Floppy); });
   // A change of image or of its protection waits for the end of the request in progress.
   Loop.BetweenRequests = [this] { Floppy.ApplyPending(); };
+  Loop.AfterRequest = [this] { NoteScreenChanges(); };
+  // A key sent after a Ctrl+Alt+Del: Ctrl and Alt are no longer held.
+  ClientKeys.BeforeEach = [this] { EndCtrlAltDel(); };
 
   // The board's handshake clears its screen a moment after an image message:
   // the user reads them on standard error too.
@@ -273,6 +278,7 @@ void TSession::Disconnect() {
   Floppy.CloseImage();
   Floppy.FreeTrackBuffer();
   Paster.Clear();
+  ClientKeys.Drop(nullptr, "not connected");
   IsConnected = false;
   EachView([&](ISessionView& v) { v.ConnectionChanged(false); });
 }
@@ -432,6 +438,128 @@ void TSession::PasteText(const std::string& text) {
   Paster.Feed(Keyboard);
 }
 
+void TSession::NoteScreenChanges() {
+  if (Screen.Changes == ChangesSeen) return;
+  ChangesSeen = Screen.Changes;
+  EachView([](ISessionView& v) { v.ScreenChanged(); });
+}
+
+void TSession::SetWriter(TWriterKind kind, const void* client) {
+  if (kind == WriterIs && client == WriterId) return;
+  WriterIs = kind;
+  WriterId = client;
+  // The new writer starts with no Shift, Ctrl or Alt held by the old one, and
+  // nothing the old one sent still goes in.
+  ClientKeys.DropOthers(kind == TWriterKind::Client ? client : &ClientKeys, "not the writer");
+  // (A Ctrl+Alt+Del still being read keeps its Ctrl and Alt until the board has it.)
+  if (CtrlAltDelTicks == 0) {
+    Keyboard.ShiftFlags &= static_cast<uint8_t>(~keyboard::kHeldBits);
+    Keyboard.PrintKBDState();
+  }
+  EachView([](ISessionView& v) { v.WriterChanged(); });
+}
+
+void TSession::TakeKeyboard(const void* client) { SetWriter(TWriterKind::Client, client); }
+
+void TSession::ReleaseKeyboard(const void* client) {
+  if (!IsWriter(client)) return;
+  SetWriter(HasLocalWriter ? TWriterKind::Local : TWriterKind::Nobody, nullptr);
+}
+
+void TSession::ForgetClient(const void* client) {
+  ClientKeys.Drop(client, {});
+  ReleaseKeyboard(client);
+}
+
+void TSession::SetLocalWriter(bool present) {
+  HasLocalWriter = present;
+  if (!present && WriterIs == TWriterKind::Local) SetWriter(TWriterKind::Nobody, nullptr);
+  if (present && WriterIs == TWriterKind::Nobody) SetWriter(TWriterKind::Local, nullptr);
+}
+
+std::string TSession::KeyRefusal(const void* client) const {
+  if (!IsWriter(client)) return "not the writer";
+  if (!IsConnected) return "not connected";
+  return {};
+}
+
+void TSession::FeedKeys() { ClientKeys.Feed(Keyboard); }
+
+void TSession::ClientKeyEvent(const void* client, std::string_view code, bool down, TKeyDone done) {
+  if (const std::string why = KeyRefusal(client); !why.empty()) return done(false, why);
+  const auto key = keyboard::DomKeyOf(code);
+  if (!key) return done(false, "unknown key");
+  ClientKeys.PushAction(
+      client,
+      [key = *key, down](keyboard::TKeyboard& kb) {
+        const keyboard::TKeyMessage m = keyboard::DomKeyMessage(key, down, kb.ShiftFlags);
+        bool handled = false;
+        kb.AppMessage(m.Message, m.WParam, m.LParam, handled);
+      },
+      std::move(done));
+  FeedKeys();
+}
+
+void TSession::ClientChord(const void* client, std::string_view name, TKeyDone done) {
+  if (const std::string why = KeyRefusal(client); !why.empty()) return done(false, why);
+  std::string error;
+  const auto chord = keyboard::ParseChord(name, error);
+  if (!chord) return done(false, error);
+  const auto del = keyboard::DomKeyOf("Delete");
+  if (chord->Ctrl && chord->Alt && !chord->Shift && chord->Key.Scan == del->Scan) {
+    // As the Del button: Ctrl and Alt held for the board while Del is read.
+    ClientKeys.PushAction(client, [this](keyboard::TKeyboard&) { SendCtrlAltDel(); }, std::move(done));
+    FeedKeys();
+    return;
+  }
+  ClientKeys.PushAction(
+      client,
+      [c = *chord](keyboard::TKeyboard& kb) {
+        const auto send = [&kb](keyboard::TDomKey key, bool down) {
+          const keyboard::TKeyMessage m = keyboard::DomKeyMessage(key, down, kb.ShiftFlags);
+          bool handled = false;
+          kb.AppMessage(m.Message, m.WParam, m.LParam, handled);
+        };
+        // The modifiers the writer does not hold already go down around the key.
+        struct TMod {
+          bool Wanted;
+          uint8_t Bit;
+          const char* Code;
+        };
+        const TMod mods[] = {{c.Ctrl, keyboard::kFlagCtrl, "ControlLeft"},
+                             {c.Alt, keyboard::kFlagAlt, "AltLeft"},
+                             {c.Shift, keyboard::kFlagLeftShift, "ShiftLeft"}};
+        bool pressed[3] = {false, false, false};
+        for (size_t i = 0; i < 3; ++i) {
+          const bool held = (kb.ShiftFlags & mods[i].Bit) != 0 ||
+                            (mods[i].Bit == keyboard::kFlagLeftShift && (kb.ShiftFlags & keyboard::kFlagRightShift) != 0);
+          if (mods[i].Wanted && !held) {
+            send(*keyboard::DomKeyOf(mods[i].Code), true);
+            pressed[i] = true;
+          }
+        }
+        send(c.Key, true);
+        send(c.Key, false);
+        for (size_t i = 3; i-- > 0;) {
+          if (pressed[i]) send(*keyboard::DomKeyOf(mods[i].Code), false);
+        }
+      },
+      std::move(done));
+  FeedKeys();
+}
+
+void TSession::ClientKeyCode(const void* client, uint16_t code, TKeyDone done) {
+  if (const std::string why = KeyRefusal(client); !why.empty()) return done(false, why);
+  ClientKeys.PushAction(client, [code](keyboard::TKeyboard& kb) { kb.PushKey(code); }, std::move(done));
+  FeedKeys();
+}
+
+void TSession::ClientType(const void* client, std::string_view text, TKeyDone done) {
+  if (const std::string why = KeyRefusal(client); !why.empty()) return done(false, why);
+  ClientKeys.PushText(client, text, std::move(done));
+  FeedKeys();
+}
+
 void TSession::Tick() {
   InTick = true;
   if (TickHook) TickHook();
@@ -441,6 +569,8 @@ void TSession::Tick() {
     JudgeTrial();
   }
   Paster.Feed(Keyboard);
+  ClientKeys.Feed(Keyboard);
+  NoteScreenChanges();  // the console's own messages, printed between requests
   const bool dirty = Screen.ScreenDirty != 0;
   Screen.ScreenDirty = 0;
   EachView([&](ISessionView& v) { v.Refresh(dirty); });

@@ -20,6 +20,7 @@
 #include "link/link.h"
 #include "link/observer_list.h"
 #include "session/board_port.h"
+#include "session/client_keys.h"
 #include "session/link_stats.h"
 #include "session/net_port.h"
 #include "session/qt_pump.h"
@@ -72,7 +73,16 @@ class ISessionView {
   virtual void KeysRead() {}
   // Whether this front-end asks the board to upload its screen (the R button is down).
   virtual bool RefreshWanted() const { return false; }
+  // After a served request that changed the screen model (a cell or the
+  // cursor), not on the tick: for watchers that must not wait for it.
+  virtual void ScreenChanged() {}
+  // The keyboard went to another holder (see TSession::Writer).
+  virtual void WriterChanged() {}
 };
+
+// Who holds the keyboard: the console's own front-end (the window, the
+// terminal, the pty), one control client, or nobody.
+enum class TWriterKind { Local, Client, Nobody };
 
 // The link's port: whichever of the session's ports the last Connect chose.
 class TLinkPort : public wire::ILinkPort {
@@ -140,6 +150,39 @@ class TSession : private IStatusSink {
   bool WriteProtected() const;
   // Types UTF-8 text into the board as keys, as fast as the key queue takes them.
   void PasteText(const std::string& text);
+
+  // The keyboard holder. Local front-ends are writers by default; a client
+  // (any pointer that names it) that takes the keyboard becomes the writer and
+  // the local front-ends' keys are refused; a release gives it back to the
+  // console's own front-end, or to nobody when there is none (--headless).
+  // Every change clears Shift, Ctrl and Alt held by the previous writer and
+  // drops the keys it still had waiting.
+  TWriterKind Writer() const { return WriterIs; }
+  const void* WriterClient() const { return WriterIs == TWriterKind::Client ? WriterId : nullptr; }
+  bool IsWriter(const void* client) const { return WriterIs == TWriterKind::Client && WriterId == client; }
+  // Keys typed in the window, the terminal or the pty go to the board.
+  bool LocalMayType() const { return WriterIs == TWriterKind::Local; }
+  void TakeKeyboard(const void* client);
+  void ReleaseKeyboard(const void* client);
+  // A client went away: it holds nothing any more and its keys are dropped untold.
+  void ForgetClient(const void* client);
+  // Whether the console has a front-end of its own that types (false with
+  // --headless without --pty): the holder after a release.
+  void SetLocalWriter(bool present);
+
+  // Key entry points for clients, each answered through `done` when its keys
+  // are in the queue (or why not: "not the writer", "not connected", "unknown
+  // key", "keyboard busy"). Keys wait for room and go in in the order sent.
+  using TKeyDone = TClientKeys::TDone;
+  // One key-down or key-up of a DOM KeyboardEvent.code ("ShiftLeft", "KeyA").
+  void ClientKeyEvent(const void* client, std::string_view code, bool down, TKeyDone done);
+  // A press and release with modifiers: "F1", "Shift+KeyA", "Ctrl+Alt+Delete"
+  // (the last as the Del button does it).
+  void ClientChord(const void* client, std::string_view name, TKeyDone done);
+  // A BIOS key word (scan code x 256 + character), into the queue as it is.
+  void ClientKeyCode(const void* client, uint16_t code, TKeyDone done);
+  // UTF-8 text typed as on a US keyboard, paced as "Paste text as keys".
+  void ClientType(const void* client, std::string_view text, TKeyDone done);
   // Keys the queue had to refuse, since the start.
   uint64_t DroppedKeys() const { return Keyboard.DroppedKeys; }
   // The board's codes for Alt+letters, Ctrl+cursor keys and the like (--full-keys).
@@ -198,6 +241,7 @@ class TSession : private IStatusSink {
   floppy::TFloppy Floppy{Screen};
   TServiceLoop Loop{Link, Screen, *this};
   keyboard::TKeyPaster Paster;
+  TClientKeys ClientKeys;
   QTimer Timer1;
   uint32_t TickDivider = 0;
 
@@ -220,6 +264,12 @@ class TSession : private IStatusSink {
   void Reopened();
   // "Serial port back": the port is in service again.
   void Back();
+  // Tells the views of a changed screen model since the last time.
+  void NoteScreenChanges();
+  void SetWriter(TWriterKind kind, const void* client);
+  // Whether `client` may send keys now: empty, or the reason it may not.
+  std::string KeyRefusal(const void* client) const;
+  void FeedKeys();
   // The port opened; on a network server a trial starts (see TTrial).
   void StartTrial(bool atConnect);
   // Ends the trial when a good packet has come or the port has stayed up long
@@ -265,6 +315,10 @@ class TSession : private IStatusSink {
   std::string ConnectFailure;
   bool RefreshOnce = false;
   int CtrlAltDelTicks = 0;
+  uint64_t ChangesSeen = 0;
+  TWriterKind WriterIs = TWriterKind::Local;
+  const void* WriterId = nullptr;
+  bool HasLocalWriter = true;
 };
 
 }  // namespace app

@@ -30,6 +30,10 @@ struct TOptions {
   bool LogTimestamps = false; // each line of the log starts with the local time
   std::string TraceFile;      // empty: none; else every event on the wire is appended here
   bool TraceData = false;     // the trace shows every data block's 512 bytes
+  std::string ControlPath;          // empty: none; else the control socket (JSON lines)
+  std::string ControlReadOnlyPath;  // empty: none; else a socket whose clients never type
+  unsigned ControlMode = 0600;      // file mode of the control sockets
+  std::string ControlModeText;      // --control-mode as given (parsed into ControlMode)
   bool List = false;          // print the serial ports this machine has and exit
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };

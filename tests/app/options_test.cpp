@@ -68,7 +68,18 @@ INSTANTIATE_TEST_SUITE_P(
                       TBadCase{{"--trace"}, "--trace needs a file name"},
                       TBadCase{{"--trace-data"}, "--trace-data needs --trace FILE"},
                       TBadCase{{"--trace", "t", "--trace-data=1"}, "--trace-data takes no value"},
-                      TBadCase{{"--list=all"}, "--list takes no value"}),
+                      TBadCase{{"--list=all"}, "--list takes no value"},
+                      TBadCase{{"--control"}, "--control needs a socket path"},
+                      TBadCase{{"--control", "s", "--control-mode", "0666"},
+                               "--control-mode: the owner reads and writes, the group may, others may not (0600 to 0660)"},
+                      TBadCase{{"--control", "s", "--control-mode=0400"},
+                               "--control-mode: the owner reads and writes, the group may, others may not (0600 to 0660)"},
+                      TBadCase{{"--control", "s", "--control-mode", "rw"},
+                               "--control-mode needs an octal file mode such as 0660"},
+                      TBadCase{{"--control-mode", "0660"},
+                               "--control-mode needs --control PATH or --control-read-only PATH"},
+                      TBadCase{{"--control", "s", "--control-read-only", "s"},
+                               "--control and --control-read-only need two paths"}),
     testsupport::TIndexName());
 
 // Each option as the field it sets; both forms of a value give the same.
@@ -93,6 +104,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, GoodOptions,
     ::testing::Values(
         TGoodCase{{"--image=disk.img"}, [](const app::TOptions& o) { return o.Image; }, "disk.img"},
+        TGoodCase{{"--control", "/run/b.sock", "--control-read-only=/run/v.sock"},
+                  [](const app::TOptions& o) {
+                    return o.ControlPath + " " + o.ControlReadOnlyPath + " " + std::to_string(o.ControlMode);
+                  },
+                  "/run/b.sock /run/v.sock 384"},  // 0600
+        TGoodCase{{"--control=s", "--control-mode", "0660"},
+                  [](const app::TOptions& o) { return std::to_string(o.ControlMode); }, "432"},
         TGoodCase{{"--image=a=b.img"}, [](const app::TOptions& o) { return o.Image; }, "a=b.img"},
         TGoodCase{{"--com1=/dev/ttyUSB1"}, [](const app::TOptions& o) { return o.Com1; },
                   "/dev/ttyUSB1"},

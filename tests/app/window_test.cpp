@@ -222,6 +222,23 @@ TEST_F(WindowTest, DelButtonQueuesDel) {
   EXPECT_EQ(Window->Keyboard.PeekKey(), 0x5300);
 }
 
+// While a control client holds the keyboard the title says so and the Del
+// button queues nothing; the keyboard given back, both as before.
+TEST_F(WindowTest, TitleTellsWhenAControlClientHoldsTheKeyboard) {
+  MakeWindow();
+  const QString title = Window->windowTitle();
+  const int client = 0;
+  Window->Session.TakeKeyboard(&client);
+  EXPECT_TRUE(Window->windowTitle().startsWith(title)) << Window->windowTitle().toStdString();
+  EXPECT_TRUE(Window->windowTitle().contains(QStringLiteral("view"))) << Window->windowTitle().toStdString();
+  Window->ButtonDel->click();
+  EXPECT_TRUE(Window->Keyboard.QueueEmpty());
+  Window->Session.ReleaseKeyboard(&client);
+  EXPECT_EQ(Window->windowTitle(), title);
+  Window->ButtonDel->click();
+  EXPECT_EQ(Window->Keyboard.PeekKey(), 0x5300);
+}
+
 TEST_F(WindowTest, RefreshButtonSetsTheRefreshRequestEveryFifthTick) {
   MakeWindow();
   TicksByHand();

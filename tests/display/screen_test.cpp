@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/support/param_names.h"
 
 #include "tests/display/screen_pattern.h"
@@ -325,6 +327,42 @@ TEST(ScreenModel, FarOffCursorWritesOnlyOnScreen) {
   EXPECT_EQ(s.CursorRow, 24);
   for (int r = 25; r < 50; ++r)
     for (int c = 0; c < 80; ++c) ASSERT_EQ(s.Cell(c, r), PatternCell(c, r));
+}
+
+// Watchers of the model (a client's wait) look at Changes: every operation
+// that writes a cell or moves the cursor bumps it; the bell moves nothing.
+TEST(ScreenModel, ChangesCountsEveryWriteAndCursorMove) {
+  struct TCase {
+    const char* Name;
+    std::function<void(TScreen&)> Op;
+    bool Changes;
+  };
+  const TCase cases[] = {
+      {"ClearScreen", [](TScreen& s) { s.ClearScreen(); }, true},
+      {"StrOut", [](TScreen& s) { s.StrOut(0x07, 1, 1, "ab"); }, true},
+      {"Putch", [](TScreen& s) { s.Putch('x'); }, true},
+      {"TelePutch char", [](TScreen& s) { s.TelePutch('x'); }, true},
+      {"TelePutch CR", [](TScreen& s) { s.TelePutch('\r'); }, true},
+      {"TelePutch BS", [](TScreen& s) { s.TelePutch('\b'); }, true},
+      {"TelePutch tab", [](TScreen& s) { s.TelePutch('\t'); }, true},
+      {"TelePutch bell", [](TScreen& s) { s.TelePutch('\a'); }, false},
+      {"ScrollDownWindow", [](TScreen& s) { s.ScrollDownWindow(0, 0, 79, 24, 1, 0x07); }, true},
+      {"ScrollUpWindow", [](TScreen& s) { s.ScrollUpWindow(0, 0, 79, 24, 1, 0x07); }, true},
+  };
+  for (const auto& c : cases) {
+    TScreen s;
+    s.CursorCol = 5;
+    s.CursorRow = 3;
+    const uint64_t before = s.Changes;
+    c.Op(s);
+    EXPECT_EQ(s.Changes != before, c.Changes) << c.Name;
+  }
+  // A line feed on the last row scrolls: more than one change, never none.
+  TScreen s;
+  s.CursorRow = 24;
+  const uint64_t before = s.Changes;
+  s.TelePutch('\n');
+  EXPECT_GE(s.Changes - before, 1u);
 }
 
 }  // namespace

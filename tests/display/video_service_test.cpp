@@ -63,8 +63,11 @@ TEST_F(VideoServiceTest, EachRequestGetsOnlyTheAcknowledgement) {
 }
 
 TEST_F(VideoServiceTest, SetCursorStoresPositionAsSent) {
+  uint64_t changes = 0;
+  core.Board.Do([&] { changes = core.Screen.Changes; });  // after the banner
   Video(0x0200, 0x0500, 0, 0x1EC8);  // DL 200, DH 30, BH 5 ignored
   Run();
+  EXPECT_GT(core.Screen.Changes, changes) << "a cursor move is a change for watchers";
   EXPECT_EQ(core.Screen.CursorCol, 200);
   EXPECT_EQ(core.Screen.CursorRow, 30);
   ExpectPattern();

@@ -79,6 +79,35 @@ TEST_F(TerminalViewTest, CommandKeyActsAsTheWindowsButtons) {
   EXPECT_EQ(Quits, 1);
 }
 
+// A control client that takes the keyboard: the terminal's keys and its
+// commands that act on the board reach nothing, the status line says "view",
+// a Shift held by the terminal is let go; a release gives the keyboard back.
+TEST_F(TerminalViewTest, KeysAreRefusedWhileAControlClientHoldsTheKeyboard) {
+  const int client = 0;
+  Session.Keyboard.ShiftFlags = 0x22;  // Num Lock on, left Shift held
+  Session.TakeKeyboard(&client);
+  EXPECT_EQ(Session.Keyboard.ShiftFlags, 0x20);
+  EXPECT_EQ(Session.Writer(), app::TWriterKind::Client);
+  Type("ab\x1d" "d");
+  EXPECT_TRUE(Queue().empty());
+  EXPECT_NE(View->StatusLine().find("view"), std::string::npos) << View->StatusLine();
+  std::string refusal;
+  Session.ClientKeyCode(&client, 0x1E61, [&](bool, const std::string& why) { refusal = why; });
+  EXPECT_EQ(refusal, "not connected");  // the writer, but no board to type to
+  const int other = 0;
+  Session.ClientChord(&other, "F1", [&](bool, const std::string& why) { refusal = why; });
+  EXPECT_EQ(refusal, "not the writer");
+  Session.ReleaseKeyboard(&other);  // not the holder: nothing changes
+  EXPECT_TRUE(Session.IsWriter(&client));
+  Session.ReleaseKeyboard(&client);
+  EXPECT_EQ(Session.Writer(), app::TWriterKind::Local);
+  Type("c");
+  EXPECT_EQ(Queue(), std::vector<uint16_t>{0x2E63});
+  // Without a front-end that types (--headless), a release leaves the keyboard to nobody.
+  Session.SetLocalWriter(false);
+  EXPECT_EQ(Session.Writer(), app::TWriterKind::Nobody);
+}
+
 TEST_F(TerminalViewTest, StatusLineShowsPortStateCountWordsAndShiftState) {
   Session.Link.Rx.RxCount = 4321;
   Session.Keyboard.ShiftFlags = 0x24;  // Num Lock, Ctrl
