@@ -274,6 +274,11 @@ void TConDos::Failure(const std::string& text, const std::string& detail) {
   ShowMessage(QString::fromStdString(text), QString::fromLocal8Bit(detail.c_str()));
 }
 
+void TConDos::Notice(const std::string& text, const std::string& detail) {
+  UpdateFloppyTip();
+  ShowMessage(QString::fromStdString(text), QString::fromStdString(detail));
+}
+
 void TConDos::SetConnectedControls(bool connected) {
   for (QWidget* w : {static_cast<QWidget*>(EnaKeyboard), static_cast<QWidget*>(EnaVideo),
                      static_cast<QWidget*>(EnaFloppy), static_cast<QWidget*>(Connect),

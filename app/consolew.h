@@ -149,6 +149,7 @@ class TConDos : public QWidget, private ISessionView {
   void SlowTick() override;
   void ConnectionChanged(bool connected) override;
   void Failure(const std::string& text, const std::string& detail) override;
+  void Notice(const std::string& text, const std::string& detail) override;
   void LoopEnded() override;
   bool RefreshWanted() const override { return Rscr->isChecked(); }
 

@@ -33,7 +33,7 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 12> kFlagOptions = {{
+constexpr std::array<TFlagOption, 14> kFlagOptions = {{
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -42,10 +42,12 @@ constexpr std::array<TFlagOption, 12> kFlagOptions = {{
     {"--no-keyboard", &TOptions::NoKeyboard, true},
     {"--no-video", &TOptions::NoVideo, true},
     {"--no-reconnect", &TOptions::NoReconnect, true},
+    {"--no-auto-refresh", &TOptions::NoAutoRefresh, true},
     {"--read-only", &TOptions::ReadOnly, true},
     {"--full-keys", &TOptions::FullKeys, true},
     {"--trace-data", &TOptions::TraceData, true},
     {"--list", &TOptions::List, true},
+    {"--log-timestamps", &TOptions::LogTimestamps, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -102,6 +104,8 @@ std::string Usage() {
          "  --connect       press Connect once the window is shown\n"
          "  --no-keyboard / --no-video  leave the service unticked\n"
          "  --no-reconnect  a port lost while connected is not reopened by itself\n"
+         "  --no-auto-refresh  a board that was running before Connect (its first request\n"
+         "                  is no handshake) is not asked for its screen\n"
          "  --read-only     write-protect the floppy image (writes answer \"write protected\")\n"
          "  --full-keys     the PC BIOS's codes for Alt+letters and digits, Ctrl+arrows,\n"
          "                  Ctrl+Home/End/PgUp/PgDn, Ctrl+PrtSc and Shift+Tab\n"
@@ -109,6 +113,7 @@ std::string Usage() {
          "  --headless      no window and no terminal screen (with --pty and --log)\n"
          "  --pty LINK      also offer the console on a new pseudo-terminal, LINK a symlink to it\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
+         "  --log-timestamps  with --log: each line starts with the local time (milliseconds)\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
          "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"
          "  --trace-data    with --trace: every data block's 512 bytes as hex as well\n"
@@ -162,6 +167,7 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
   }
   if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
   if (o.TraceData && o.TraceFile.empty()) return Fail("--trace-data needs --trace FILE");
+  if (o.LogTimestamps && o.LogFile.empty()) return Fail("--log-timestamps needs --log FILE");
   return result;
 }
 

@@ -44,6 +44,9 @@ class TServiceLoop {
   // for meanwhile (another floppy image) takes effect here, never in the
   // middle of a request.
   THandler BetweenRequests;
+  // Runs once per Maincycle, before the first request is served, when that
+  // request is no handshake: the board was running before Connect.
+  THandler OnAttach;
 
  private:
   void Turn();
@@ -53,6 +56,7 @@ class TServiceLoop {
   display::TScreen& Screen;
   IStatusSink& Status;
   std::array<THandler, 256> Handlers{};
+  bool FirstRequest = true;
 };
 
 }  // namespace app

@@ -751,6 +751,26 @@ TEST_F(WindowTest, FloppyToolTipShowsTheImageAndWhyItIsNotServed) {
   Window->Floppy.CloseImage();
 }
 
+// A change to a file that is no diskette keeps the image in service, and the
+// window says so (the session goes on: the message does not end anything).
+TEST_F(WindowTest, ARefusedChangeOfImageIsShownAndTheImageStays) {
+  MakeWindow();
+  Window->Session.ImageMessageOut = nullptr;
+  floppytest::TTempDir dir;
+  const std::string good = dir.File("good.img");
+  const std::string text = dir.File("text.txt");
+  floppytest::WriteFile(good, floppytest::Image144());
+  floppytest::WriteFile(text, floppytest::Bytes(19, 'x'));
+  ASSERT_TRUE(Window->Floppy.OpenImage(good, false));
+  EXPECT_FALSE(Window->Floppy.ChangeImage(text, false));
+  const std::string why = text + ": no FAT boot sector (19 bytes); still serving " + good;
+  EXPECT_EQ(Messages, std::vector<QString>{"The floppy image was not changed"});
+  EXPECT_EQ(Details, std::vector<QString>{QString::fromStdString(why)});
+  EXPECT_TRUE(Window->EnaFloppy->toolTip().contains(QString::fromStdString(why)));
+  EXPECT_EQ(Window->Floppy.Status().Name, good);
+  Window->Floppy.CloseImage();
+}
+
 }  // namespace
 
 TEST_F(WindowTest, SerialPortChoiceSetsTheDeviceAndTheToolTip) {
