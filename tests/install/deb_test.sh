@@ -20,7 +20,8 @@ done
 files=(usr/bin/consolew usr/bin/board-sim usr/share/man/man1/consolew.1.gz
        usr/share/bash-completion/completions/consolew lib/systemd/system/consolew@.service
        etc/consolew/consolew.conf usr/share/doc/consolew/examples/99-consolew.rules
-       usr/share/doc/consolew/copyright usr/share/doc/consolew-board-sim/copyright)
+       usr/share/doc/consolew/copyright usr/share/doc/consolew-board-sim/copyright
+       usr/share/man/man1/board-sim.1.gz)
 [ -f "$src/clients/python/consolew_client.py" ] && files+=(usr/lib/python3/dist-packages/consolew_client.py)
 for f in "${files[@]}"; do [ -f "$root/$f" ] || fail "$f is not in the package"; done
 [ -x "$root/usr/bin/consolew" ] || fail "usr/bin/consolew is not executable"

@@ -10,8 +10,10 @@ trap 'rm -rf "$scratch"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
 page=$src/docs/consolew.1
-warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
-[ -z "$warnings" ] || fail "groff: $warnings"
+for p in "$page" "$src/docs/board-sim.1"; do
+  warnings=$(groff -man -Tutf8 -ww -z "$p" 2>&1)
+  [ -z "$warnings" ] || fail "groff $p: $warnings"
+done
 if command -v man >/dev/null 2>&1; then
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >"$scratch/page.txt")
   [ -z "$warnings" ] || fail "man -l: $warnings"

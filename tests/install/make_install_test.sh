@@ -18,7 +18,7 @@ expected+=" ./opt/consolew/lib/systemd/system/consolew@.service"
 expected+=" ./opt/consolew/share/bash-completion/completions/consolew"
 expected+=" ./opt/consolew/share/doc/consolew/examples/99-consolew.rules"
 expected+=" ./opt/consolew/share/doc/consolew/examples/consolew.conf"
-expected+=" ./opt/consolew/share/man/man1/consolew.1 "
+expected+=" ./opt/consolew/share/man/man1/board-sim.1 ./opt/consolew/share/man/man1/consolew.1 "
 if [ "$files" != "$expected" ]; then
   echo "installed files: $files" >&2
   exit 1
