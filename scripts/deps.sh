@@ -13,6 +13,7 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev clang-tidy
   python3-pexpect python3-pyte python3-labgrid python3-pytest
   ser2net libgensio-dev libwrap0-dev
+  debhelper fakeroot lintian man-db groff-base
 )
 
 missing=()

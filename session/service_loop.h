@@ -44,12 +44,12 @@ class TServiceLoop {
   // for meanwhile (another floppy image) takes effect here, never in the
   // middle of a request.
   THandler BetweenRequests;
-  // Runs after every request served (also one cut short by the watchdog or
-  // Disconnect): the session tells its watchers of a changed screen here.
-  THandler AfterRequest;
   // Runs once per Maincycle, before the first request is served, when that
   // request is no handshake: the board was running before Connect.
   THandler OnAttach;
+  // Runs after every request served (also one cut short by the watchdog or
+  // Disconnect): the session tells its watchers of a changed screen here.
+  THandler AfterRequest;
 
  private:
   void Turn();
