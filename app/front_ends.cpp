@@ -63,8 +63,9 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       Log.reset();
       return false;
     }
-    session.Screen.OnText = [this](std::string_view text) {
-      Log->Text(text);
+    Log->Timestamps = options.LogTimestamps;
+    session.Screen.OnText = [this](std::string_view text, int32_t row, int32_t endRow) {
+      Log->Text(text, row, endRow);
       if (!Log->WriteError().empty() && !LogErrorShown) {
         LogErrorShown = true;
         Session->Notice("the log cannot be written (" + Log->WriteError() + "); logging stops");
@@ -170,6 +171,16 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
       }
       if (terminal) terminal->Notice(line);
     };
+  }
+  // An image that cannot be opened ends the start, as a port or a trace file
+  // does: with nobody at a window, a console serving no diskette would go unnoticed.
+  if (!options.Image.empty()) {
+    floppy::TImageFile probe;
+    if (probe.Open(options.Image, options.ReadOnly) == floppy::TOpenOutcome::ooFailed) {
+      std::fprintf(stderr, "consolew: --image %s: %s\n", options.Image.c_str(),
+                   floppy::ImageErrorText(probe.LastError).c_str());
+      return 1;
+    }
   }
   TFailureView failure;
   session.AddView(&failure);

@@ -14,6 +14,7 @@ PACKAGES=(
   python3-pexpect python3-pyte python3-labgrid python3-pytest
   chromium chromium-driver python3-selenium python3-websocket
   ser2net libgensio-dev libwrap0-dev
+  debhelper fakeroot lintian man-db groff-base
 )
 
 missing=()
