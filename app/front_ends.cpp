@@ -169,7 +169,7 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
       } else {
         std::fprintf(stderr, "consolew: %s\n", line.c_str());
       }
-      if (terminal) terminal->Notice(line);
+      if (terminal) terminal->ShowNotice(line);
     };
   }
   // An image that cannot be opened ends the start, as a port or a trace file

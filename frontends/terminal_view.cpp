@@ -299,7 +299,7 @@ void TTerminalView::Failure(const std::string& text, const std::string& detail) 
   Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
 }
 
-void TTerminalView::Notice(const std::string& text) { Note(text, kNoteTicks); }
+void TTerminalView::ShowNotice(const std::string& text) { Note(text, kNoteTicks); }
 
 void TTerminalView::Note(const std::string& text, int ticks) {
   NoteText = " " + text;

@@ -90,7 +90,7 @@ class TTerminalView : public ISessionView {
 
   // A line for the user (a lost port, a trace that cannot be written): on the
   // status line for a while.
-  void Notice(const std::string& text);
+  void ShowNotice(const std::string& text);
 
   // The text of the status line as drawn now.
   std::string StatusLine() const;
