@@ -7,8 +7,9 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 PREFIX     ?= /usr/local
 DESTDIR    ?=
+DEBDIR     ?= $(BUILD)-deb
 
-.PHONY: all deps configure build test test-asan run demo bench fuzz tidy install clean
+.PHONY: all deps configure build test test-asan run demo bench fuzz tidy install deb clean
 
 all: build
 
@@ -38,7 +39,7 @@ run: build
 	@bash scripts/run.sh $(BUILD)/consolew $(ARGS)
 
 demo: build
-	@bash scripts/demo.sh $(BUILD)
+	@bash scripts/demo.sh $(BUILD) $(ARGS)
 
 bench: build
 	@bash scripts/bench.sh $(BUILD)
@@ -59,5 +60,12 @@ install:
 	cmake --build $(BUILD) -j $(JOBS) --target consolew board-sim
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+# consolew_VERSION_amd64.deb (and consolew-board-sim) in $(DEBDIR), built with
+# debhelper from the build tree, checked with lintian.
+deb:
+	@test -f $(BUILD)/CMakeCache.txt || $(MAKE) build
+	cmake --build $(BUILD) -j $(JOBS) --target consolew board-sim
+	@bash scripts/deb.sh $(BUILD) $(DEBDIR)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(DEBDIR)

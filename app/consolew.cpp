@@ -5,12 +5,16 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QFontMetrics>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <memory>
 
 #include "app/port_dialog.h"
 #include "display/screen_text.h"
@@ -55,6 +59,27 @@ void SetTextColour(QWidget* w, const QColor& colour) {
 // The status label's width as the layout gives it, grown to its text.
 constexpr int kLabel2MinWidth = 6;
 constexpr int kLabel1Left = 532;
+// Wide enough for a network address and its reason on one line.
+constexpr int kMessageMinWidth = 560;
+
+// Shown without an event loop of its own: `chosen` runs when it closes.
+void OpenDialog(QFileDialog* dialog, std::function<void(const QString&)> chosen) {
+  auto answered = std::make_shared<bool>(false);
+  QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen, answered](const QString& name) {
+    *answered = true;
+    chosen(name);
+  });
+  QObject::connect(dialog, &QDialog::finished, dialog, [chosen, answered](int) {
+    if (!*answered) chosen(QString());
+  });
+  dialog->open();
+}
+
+void OpenMessageBox(QMessageBox* box) {
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setStyleSheet(QStringLiteral("QLabel { min-width: %1px; }").arg(kMessageMinWidth));
+  box->open();
+}
 
 }  // namespace
 
@@ -88,30 +113,7 @@ void TConDos::FormCreate(const TOptions& options) {
   // fills it, so the controls keep the desktop's own colours.
   setAttribute(Qt::WA_OpaquePaintEvent);
 
-  RunOpenDialog = [this]() -> std::optional<QString> {
-    const QString start = FileName.isEmpty() ? QStringLiteral(".") : FileName;
-    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Floppy Images"), start,
-                                                      QStringLiteral("*.img;*.ima;;All files (*)"));
-    if (name.isEmpty()) return std::nullopt;
-    return name;
-  };
-  RunSaveDialog = [this](const QString& title, const QString& filter) -> std::optional<QString> {
-    const QString name = QFileDialog::getSaveFileName(this, title, QString(), filter);
-    if (name.isEmpty()) return std::nullopt;
-    return name;
-  };
-  ShowStatistics = [this](const QString& text) {
-    QMessageBox::information(this, QStringLiteral("Link statistics"), text);
-  };
-  RunPortDialog = [this](bool com2) {
-    return ChoosePort(this, QString::fromLatin1(com2 ? "COM2" : "COM1"), Session.DeviceFor(com2),
-                      comm::ListSerialPorts());
-  };
-  ShowMessage = [this](const QString& text, const QString& detail) {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
-    if (!detail.isEmpty()) box.setInformativeText(detail);
-    box.exec();
-  };
+  UseOwnDialogs();
 
   // The key hook first, so that key messages reach the keyboard before any control.
   KeyHook = std::make_unique<keyboard::TKeyHook>(*this, Keyboard);
@@ -143,6 +145,36 @@ void TConDos::FormCreate(const TOptions& options) {
 }
 
 TConDos::~TConDos() { FormDestroy(); }
+
+void TConDos::UseOwnDialogs() {
+  RunOpenDialog = [this](TChosen chosen) {
+    const QString start = FileName.isEmpty() ? QStringLiteral(".") : FileName;
+    auto* dialog = new QFileDialog(this, QStringLiteral("Floppy Images"), start,
+                                   QStringLiteral("*.img;*.ima;;All files (*)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog(dialog, std::move(chosen));
+  };
+  RunSaveDialog = [this](const QString& title, const QString& filter, const QString& proposed, TChosen chosen) {
+    auto* dialog = new QFileDialog(this, title, proposed, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    OpenDialog(dialog, std::move(chosen));
+  };
+  ShowStatistics = [this](const QString& text) {
+    OpenMessageBox(new QMessageBox(QMessageBox::Information, QStringLiteral("Link statistics"), text,
+                                   QMessageBox::Ok, this));
+  };
+  RunPortDialog = [this](bool com2) {
+    return ChoosePort(this, QString::fromLatin1(com2 ? "COM2" : "COM1"), Session.DeviceFor(com2),
+                      comm::ListSerialPorts());
+  };
+  ShowMessage = [this](const QString& text, const QString& detail) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kMessageTitle), text, QMessageBox::Ok, this);
+    if (!detail.isEmpty()) box->setInformativeText(detail);
+    OpenMessageBox(box);
+  };
+}
 
 void TConDos::FormDestroy() {
   Session.RemoveView(this);
@@ -259,8 +291,12 @@ void TConDos::BuildPanel(const TOptions& options) {
 // text; Label1 (the shift state) grows to its text but never reaches Label2.
 void TConDos::PlaceStatusLabels() {
   const int panelWidth = Panel->width();
-  const int textWidth = QFontMetrics(Label2->font()).horizontalAdvance(Label2->text());
-  const int width2 = std::max(kLabel2MinWidth, textWidth);
+  // The whole text with the margins the style draws it in, and a pixel or two
+  // for glyphs that reach past their advance: the count is never cut.
+  const QFontMetrics metrics(Label2->font());
+  const int width2 = std::max({kLabel2MinWidth, Label2->sizeHint().width(),
+                               metrics.boundingRect(Label2->text()).right() + 1}) +
+                     2;
   Label2->setGeometry(panelWidth - 1 - width2, 1, width2, 39);
   const int wanted1 = std::max(42, QFontMetrics(Label1->font()).horizontalAdvance(Label1->text()));
   const int room1 = Label2->x() - 2 - kLabel1Left;
@@ -273,7 +309,18 @@ void TConDos::StatusChanged(const std::string& text) {
 }
 
 void TConDos::Failure(const std::string& text, const std::string& detail) {
-  ShowMessage(QString::fromStdString(text), QString::fromLocal8Bit(detail.c_str()));
+  QString shown = QString::fromLocal8Bit(detail.c_str());
+  if (text == "Error Opening COM") {
+    // What to do next: the port is chosen on the screen's menu.
+    shown += QStringLiteral("\nChoose another port: right mouse button, Serial port for %1...")
+                 .arg(QString::fromStdString(Session.PortName()));
+  }
+  ShowMessage(QString::fromStdString(text), shown);
+}
+
+void TConDos::Notice(const std::string& text, const std::string& detail) {
+  UpdateFloppyTip();
+  ShowMessage(QString::fromStdString(text), QString::fromStdString(detail));
 }
 
 void TConDos::SetConnectedControls(bool connected) {
@@ -353,12 +400,13 @@ void TConDos::ButtonDelClick() {
 
 void TConDos::EnableFloppyClick() {
   if (!EnaFloppy->isChecked()) return;  // unticking keeps the chosen name
-  const auto chosen = RunOpenDialog();
-  if (!chosen) {
-    EnaFloppy->setChecked(false);
-    return;
-  }
-  FileName = *chosen;
+  RunOpenDialog([this](const QString& chosen) {
+    if (chosen.isEmpty()) {
+      EnaFloppy->setChecked(false);
+      return;
+    }
+    FileName = chosen;
+  });
 }
 
 QRect TConDos::ImageRect() const {
@@ -410,6 +458,11 @@ void TConDos::FormPaint() {
     painter.fillRect(QRect(target.right() + 1, PanelHeight, width(), height()), Qt::black);
     painter.fillRect(QRect(0, target.bottom() + 1, width(), height()), Qt::black);
   }
+  if (!Selection.Empty()) {
+    // The chosen cells in inverse video.
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    painter.fillRect(CellsRect(Selection.Cells()), Qt::white);
+  }
 }
 
 void TConDos::resizeEvent(QResizeEvent*) { FormResize(); }
@@ -438,10 +491,13 @@ void TConDos::BuildScreenMenu() {
   const auto connected = [this] { return Session.Connected(); };
   const auto disconnected = [this] { return !PortFixed(); };
   ScreenMenu = {
+      {"Copy", [this] { CopySelection(); }, {}, [this] { return !Selection.Empty(); }, false, {}},
       {"Copy screen text", [this] { CopyScreenText(); }, {}, {}, false, {}},
       {"Save screenshot...", [this] { SaveScreenshot(); }, {}, {}, false, {}},
       {"Save screen text...", [this] { SaveScreenText(); }, {}, {}, false, {}},
       {"Paste text as keys", [this] { PasteAsKeys(); }, {}, connected, true, {}},
+      // Where Alt+drag moves windows, the Del button cannot be clicked with Ctrl and Alt held.
+      {"Send Ctrl+Alt+Del", [this] { Session.SendCtrlAltDel(); }, {}, connected, false, {}},
       {"Full BIOS key codes", [this] { ToggleFullKeys(); }, [this] { return Session.FullKeys(); }, {}, false, {}},
       {"Change floppy image...", [this] { ChangeFloppyImage(); }, {}, {}, true, {}},
       {"Write-protect image", [this] { ToggleWriteProtect(); }, [this] { return Session.WriteProtected(); }, {},
@@ -500,27 +556,98 @@ bool TConDos::SaveFile(const QString& name, const QByteArray& bytes, QString& er
   return true;
 }
 
+QString TConDos::ProposedName(const QString& extension) {
+  return QDateTime::currentDateTime().toString(QStringLiteral("'screen-'yyyy-MM-dd-HHmm")) + extension;
+}
+
+void TConDos::SaveScreenAs(const QString& title, const QString& filter, const QString& extension,
+                           std::function<QByteArray(QString& error)> bytes, const QString& failure) {
+  RunSaveDialog(title, filter, ProposedName(extension), [this, extension, bytes, failure](const QString& chosen) {
+    if (chosen.isEmpty()) return;
+    // A name typed without the extension gets it.
+    const QString name = QFileInfo(chosen).suffix().isEmpty() ? chosen + extension : chosen;
+    QString error;
+    const QByteArray data = bytes(error);
+    if (!error.isEmpty()) {
+      ShowMessage(failure, error);
+    } else if (!SaveFile(name, data, error)) {
+      ShowMessage(failure, name + QStringLiteral(": ") + error);
+    }
+  });
+}
+
 void TConDos::SaveScreenshot() {
-  const auto name = RunSaveDialog(QStringLiteral("Save screenshot"), QStringLiteral("PNG images (*.png)"));
-  if (!name) return;
-  QByteArray png;
-  QBuffer buffer(&png);
-  buffer.open(QIODevice::WriteOnly);
-  QString error;
-  if (!Renderer.Screenshot(Screen).save(&buffer, "PNG")) {
-    ShowMessage(QStringLiteral("The screenshot cannot be saved"), QStringLiteral("PNG encoding failed"));
-  } else if (!SaveFile(*name, png, error)) {
-    ShowMessage(QStringLiteral("The screenshot cannot be saved"), *name + QStringLiteral(": ") + error);
-  }
+  SaveScreenAs(
+      QStringLiteral("Save screenshot"), QStringLiteral("PNG images (*.png)"), QStringLiteral(".png"),
+      [this](QString& error) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!Renderer.Screenshot(Screen).save(&buffer, "PNG")) error = QStringLiteral("PNG encoding failed");
+        return png;
+      },
+      QStringLiteral("The screenshot cannot be saved"));
 }
 
 void TConDos::SaveScreenText() {
-  const auto name = RunSaveDialog(QStringLiteral("Save screen text"), QStringLiteral("Text files (*.txt)"));
-  if (!name) return;
-  const std::string text = display::ScreenText(Screen);
-  QString error;
-  if (!SaveFile(*name, QByteArray(text.data(), static_cast<qsizetype>(text.size())), error)) {
-    ShowMessage(QStringLiteral("The screen text cannot be saved"), *name + QStringLiteral(": ") + error);
+  SaveScreenAs(
+      QStringLiteral("Save screen text"), QStringLiteral("Text files (*.txt)"), QStringLiteral(".txt"),
+      [this](QString&) {
+        const std::string text = display::ScreenText(Screen);
+        return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+      },
+      QStringLiteral("The screen text cannot be saved"));
+}
+
+void TConDos::CopySelection() {
+  if (Selection.Empty()) return;
+  const auto c = Selection.Cells();
+  QGuiApplication::clipboard()->setText(
+      QString::fromStdString(display::ScreenText(Screen, c.Left, c.Top, c.Right, c.Bottom)));
+}
+
+QPoint TConDos::CellAt(const QPoint& pos) const {
+  const QRect image = ImageRect();
+  const int col = (pos.x() - image.left()) * display::TScreen::kCols / std::max(1, image.width());
+  const int row = (pos.y() - image.top()) * display::TScreen::kRows / std::max(1, image.height());
+  return {std::clamp(col, 0, display::TScreen::kCols - 1), std::clamp(row, 0, display::TScreen::kRows - 1)};
+}
+
+QRect TConDos::CellsRect(const TScreenSelection::TCells& cells) const {
+  const QRect image = ImageRect();
+  const auto x = [&](int col) { return image.left() + col * image.width() / display::TScreen::kCols; };
+  const auto y = [&](int row) { return image.top() + row * image.height() / display::TScreen::kRows; };
+  return QRect(QPoint(x(cells.Left), y(cells.Top)), QPoint(x(cells.Right + 1) - 1, y(cells.Bottom + 1) - 1));
+}
+
+void TConDos::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || event->pos().y() < PanelHeight) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  if (!Selection.Empty()) update(CellsRect(Selection.Cells()));
+  const QPoint cell = CellAt(event->pos());
+  Selection.Start(cell.x(), cell.y());
+  event->accept();
+}
+
+void TConDos::mouseMoveEvent(QMouseEvent* event) {
+  if ((event->buttons() & Qt::LeftButton) == 0) return;
+  const QRect before = Selection.Empty() ? QRect() : CellsRect(Selection.Cells());
+  const QPoint cell = CellAt(event->pos());
+  if (Selection.Extend(cell.x(), cell.y())) update(before.united(CellsRect(Selection.Cells())));
+}
+
+void TConDos::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  Selection.End();
+  if (Selection.Empty()) return;
+  // As in every X terminal: what is selected is the primary selection too.
+  const auto c = Selection.Cells();
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (clipboard->supportsSelection()) {
+    clipboard->setText(QString::fromStdString(display::ScreenText(Screen, c.Left, c.Top, c.Right, c.Bottom)),
+                       QClipboard::Selection);
   }
 }
 
@@ -530,14 +657,15 @@ void TConDos::PasteAsKeys() {
 }
 
 void TConDos::ChangeFloppyImage() {
-  const auto chosen = RunOpenDialog();
-  if (!chosen) return;
-  // As the Floppy... dialog does: the image for the next Connect; connected,
-  // it goes into service after the board's current request.
-  FileName = *chosen;
-  EnaFloppy->setChecked(true);
-  Session.ChangeImage(chosen->toStdString());
-  UpdateFloppyTip();
+  RunOpenDialog([this](const QString& chosen) {
+    if (chosen.isEmpty()) return;
+    // As the Floppy... dialog does: the image for the next Connect; connected,
+    // it goes into service after the board's current request.
+    FileName = chosen;
+    EnaFloppy->setChecked(true);
+    Session.ChangeImage(chosen.toStdString());
+    UpdateFloppyTip();
+  });
 }
 
 void TConDos::ToggleWriteProtect() {

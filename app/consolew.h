@@ -17,6 +17,7 @@
 
 #include "app/options.h"
 #include "app/screen_menu.h"
+#include "app/screen_selection.h"
 #include "comm/comm.h"
 #include "display/cursor_marker.h"
 #include "display/renderer.h"
@@ -84,16 +85,27 @@ class TConDos : public QWidget, private ISessionView {
   QString ImageFileName() const { return FileName; }
   void SetImageFileName(const QString& name) { FileName = name; }
 
-  // Replaceable for tests: the file dialog (empty result: cancelled) and the
-  // message box (text, detail).
-  std::function<std::optional<QString>()> RunOpenDialog;
+  // A file dialog's answer: the name chosen, or an empty string when cancelled.
+  using TChosen = std::function<void(const QString&)>;
+  // The dialogs, replaceable for tests. None has an event loop of its own:
+  // each is shown and answers later, so the board goes on being served while
+  // one is open. The floppy image dialog; the message box (text, detail).
+  std::function<void(TChosen)> RunOpenDialog;
   std::function<void(const QString&, const QString&)> ShowMessage;
   // Shows the link statistics (a text of several lines).
   std::function<void(const QString&)> ShowStatistics;
-  // The port chooser (nothing: cancelled).
+  // The port chooser (nothing: cancelled); offered only while disconnected.
   std::function<std::optional<std::string>(bool com2)> RunPortDialog;
-  // The save dialog (title, filter; empty result: cancelled).
-  std::function<std::optional<QString>(const QString&, const QString&)> RunSaveDialog;
+  // The save dialog (title, filter, proposed name, answer).
+  std::function<void(const QString&, const QString&, const QString&, TChosen)> RunSaveDialog;
+  // Sets the five above to the window's own dialogs, as at the start.
+  void UseOwnDialogs();
+  // The name a save dialog proposes: "screen-2026-12-09-1752.png" (local time).
+  static QString ProposedName(const QString& extension);
+
+  // The cells chosen with the mouse, and their text ("Copy").
+  TScreenSelection Selection;
+  void CopySelection();
 
   // The entries of the screen image's menu, in order.
   TMenuTable ScreenMenu;
@@ -140,6 +152,9 @@ class TConDos : public QWidget, private ISessionView {
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -149,6 +164,7 @@ class TConDos : public QWidget, private ISessionView {
   void SlowTick() override;
   void ConnectionChanged(bool connected) override;
   void Failure(const std::string& text, const std::string& detail) override;
+  void Notice(const std::string& text, const std::string& detail) override;
   void LoopEnded() override;
   void WriterChanged() override;
   bool RefreshWanted() const override { return Rscr->isChecked(); }
@@ -164,6 +180,13 @@ class TConDos : public QWidget, private ISessionView {
   void DrawScreen(bool screenDirty);
   void ApplyMarker();
   QRect ImageRect() const;
+  // The cell under a point of the window (clipped to the page).
+  QPoint CellAt(const QPoint& pos) const;
+  // The pixels of a rectangle of cells on the window.
+  QRect CellsRect(const TScreenSelection::TCells& cells) const;
+  // Saves what `bytes` makes of the screen under a name the user chooses.
+  void SaveScreenAs(const QString& title, const QString& filter, const QString& extension,
+                    std::function<QByteArray(QString& error)> bytes, const QString& failure);
 
   std::unique_ptr<keyboard::TKeyHook> KeyHook;
   QString FileName;

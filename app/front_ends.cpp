@@ -63,8 +63,9 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       Log.reset();
       return false;
     }
-    session.Screen.OnText = [this](std::string_view text) {
-      Log->Text(text);
+    Log->Timestamps = options.LogTimestamps;
+    session.Screen.OnText = [this](std::string_view text, int32_t row, int32_t endRow) {
+      Log->Text(text, row, endRow);
       if (!Log->WriteError().empty() && !LogErrorShown) {
         LogErrorShown = true;
         Session->Notice("the log cannot be written (" + Log->WriteError() + "); logging stops");
@@ -102,6 +103,17 @@ bool TExtraFrontEnds::Attach(TSession& session, const TOptions& options, std::st
       return false;
     }
     ControlSockets.push_back(std::move(socket));
+  }
+  if (!options.ServeAddress.empty()) {
+    if (!ControlHub) ControlHub = std::make_unique<TControlHub>(session);
+    Web = std::make_unique<TWebConsole>(*ControlHub, session.Screen, std::getenv("CONSOLEW_TOKEN"),
+                                        std::getenv("CONSOLEW_VIEW_TOKEN"));
+    if (!Web->Listen(options.ServeAddress, error)) {
+      error = "--serve " + options.ServeAddress + ": " + error;
+      return false;
+    }
+    std::fprintf(stderr, "consolew: web console (keyboard) %s\n", Web->Link(true).c_str());
+    std::fprintf(stderr, "consolew: web console (view only) %s\n", Web->Link(false).c_str());
   }
   if (ControlHub) AddHistoryCommand(*ControlHub);
   return true;
@@ -142,6 +154,7 @@ void TExtraFrontEnds::Finish() {
 TExtraFrontEnds::~TExtraFrontEnds() {
   Finish();
   ControlSockets.clear();
+  Web.reset();
   ControlHub.reset();
   Recorder.reset();
   if (Session != nullptr && Log) Session->Screen.OnText = nullptr;
@@ -183,8 +196,18 @@ int RunWithoutWindow(const TOptions& options, const char* programName) {
       } else {
         std::fprintf(stderr, "consolew: %s\n", line.c_str());
       }
-      if (terminal) terminal->Notice(line);
+      if (terminal) terminal->ShowNotice(line);
     };
+  }
+  // An image that cannot be opened ends the start, as a port or a trace file
+  // does: with nobody at a window, a console serving no diskette would go unnoticed.
+  if (!options.Image.empty()) {
+    floppy::TImageFile probe;
+    if (probe.Open(options.Image, options.ReadOnly) == floppy::TOpenOutcome::ooFailed) {
+      std::fprintf(stderr, "consolew: --image %s: %s\n", options.Image.c_str(),
+                   floppy::ImageErrorText(probe.LastError).c_str());
+      return 1;
+    }
   }
   TFailureView failure;
   session.AddView(&failure);

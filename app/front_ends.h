@@ -13,6 +13,7 @@
 #include "frontends/control_hub.h"
 #include "frontends/control_socket.h"
 #include "frontends/pty_view.h"
+#include "frontends/web_console.h"
 #include "session/session.h"
 
 namespace app {
@@ -43,6 +44,7 @@ class TExtraFrontEnds {
   std::unique_ptr<TCastRecorder> Recorder;
   std::unique_ptr<TControlHub> ControlHub;
   std::vector<std::unique_ptr<TControlSocket>> ControlSockets;
+  std::unique_ptr<TWebConsole> Web;
   bool LogErrorShown = false;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/attach_run.h"
 #include "app/consolew.h"
 #include "app/display_check.h"
 #include "app/front_ends.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     for (const comm::TPortEntry& port : comm::ListSerialPorts()) std::printf("%s\n", comm::PortListLine(port).c_str());
     return 0;
   }
+  if (!parsed.Options.AttachPath.empty()) return app::RunAttached(parsed.Options, argv[0]);
   if (parsed.Options.Terminal || parsed.Options.Headless) return app::RunWithoutWindow(parsed.Options, argv[0]);
   if (!HasDisplay(parsed.Options)) {
     std::fputs("consolew: no display found (DISPLAY and WAYLAND_DISPLAY are unset); "

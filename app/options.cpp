@@ -18,7 +18,9 @@ struct TValueOption {
   std::string TOptions::*Field;
   std::string_view What;
 };
-constexpr std::array<TValueOption, 11> kValueOptions = {{
+constexpr std::array<TValueOption, 13> kValueOptions = {{
+    {"--serve", &TOptions::ServeAddress, "[HOST:]PORT"},
+    {"--attach", &TOptions::AttachPath, "a socket path"},
     {"--record", &TOptions::RecordFile, "a file name"},
     {"--control", &TOptions::ControlPath, "a socket path"},
     {"--control-read-only", &TOptions::ControlReadOnlyPath, "a socket path"},
@@ -38,7 +40,8 @@ struct TFlagOption {
   bool TOptions::*Field;
   bool Value;
 };
-constexpr std::array<TFlagOption, 12> kFlagOptions = {{
+constexpr std::array<TFlagOption, 15> kFlagOptions = {{
+    {"--take", &TOptions::Take, true},
     {"--connect", &TOptions::Connect, true},
     {"--port1", &TOptions::UseCom2, false},
     {"--port2", &TOptions::UseCom2, true},
@@ -47,10 +50,12 @@ constexpr std::array<TFlagOption, 12> kFlagOptions = {{
     {"--no-keyboard", &TOptions::NoKeyboard, true},
     {"--no-video", &TOptions::NoVideo, true},
     {"--no-reconnect", &TOptions::NoReconnect, true},
+    {"--no-auto-refresh", &TOptions::NoAutoRefresh, true},
     {"--read-only", &TOptions::ReadOnly, true},
     {"--full-keys", &TOptions::FullKeys, true},
     {"--trace-data", &TOptions::TraceData, true},
     {"--list", &TOptions::List, true},
+    {"--log-timestamps", &TOptions::LogTimestamps, true},
 }};
 
 // Qt's own options that take a value; they are passed through to the toolkit.
@@ -107,6 +112,8 @@ std::string Usage() {
          "  --connect       press Connect once the window is shown\n"
          "  --no-keyboard / --no-video  leave the service unticked\n"
          "  --no-reconnect  a port lost while connected is not reopened by itself\n"
+         "  --no-auto-refresh  a board that was running before Connect (its first request\n"
+         "                  is no handshake) is not asked for its screen\n"
          "  --read-only     write-protect the floppy image (writes answer \"write protected\")\n"
          "  --full-keys     the PC BIOS's codes for Alt+letters and digits, Ctrl+arrows,\n"
          "                  Ctrl+Home/End/PgUp/PgDn, Ctrl+PrtSc and Shift+Tab\n"
@@ -117,8 +124,14 @@ std::string Usage() {
          "                  JSON lines to read the screen, wait for text, type and take the keyboard\n"
          "  --control-read-only PATH  a second socket whose clients only watch\n"
          "  --control-mode MODE  file mode of the control sockets, e.g. 0660 for a group\n"
+         "  --serve [HOST:]PORT  a web console on HOST (127.0.0.1 by default) and PORT:\n"
+         "                  prints a link that may type and a link that only watches\n"
+         "  --attach PATH   the terminal screen of a console already running, through its\n"
+         "                  control socket: a viewer until Ctrl-] w (or --take), Ctrl-] q detaches\n"
+         "  --take          with --attach: take the keyboard at once\n"
          "  --log FILE      append the board's text output and the console's messages to FILE\n"
          "  --record FILE.cast  record the board's screen to FILE as asciicast v2 (asciinema play)\n"
+         "  --log-timestamps  with --log: each line starts with the local time (milliseconds)\n"
          "  --trace FILE    append a line per event on the wire to FILE (packets decoded,\n"
          "                  acknowledgements, resends, aborts, the link statistics at Disconnect)\n"
          "  --trace-data    with --trace: every data block's 512 bytes as hex as well\n"
@@ -171,7 +184,13 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
     }
   }
   if (o.Terminal && o.Headless) return Fail("--terminal and --headless exclude each other");
+  if (o.Take && o.AttachPath.empty()) return Fail("--take needs --attach PATH");
+  if (!o.AttachPath.empty() && (o.Terminal || o.Headless || !o.PtyLink.empty() || !o.ControlPath.empty() ||
+                                !o.ControlReadOnlyPath.empty() || o.Connect)) {
+    return Fail("--attach is a seat of a console already running: it takes no front-end or port of its own");
+  }
   if (o.TraceData && o.TraceFile.empty()) return Fail("--trace-data needs --trace FILE");
+  if (o.LogTimestamps && o.LogFile.empty()) return Fail("--log-timestamps needs --log FILE");
   if (!o.ControlModeText.empty()) {
     // Octal permission bits for the owner and the group only: a control socket
     // open to everyone would give anyone the board's keyboard.

@@ -58,6 +58,11 @@ bool TBareBoard::CheckKey() {
   return Request(kServiceKeyboard, 0x0100, 0, 0, 0) && Reply(reply);
 }
 
+bool TBareBoard::ReadKey() {
+  wire::TReplyPacket reply{};
+  return Request(kServiceKeyboard, 0x0000, 0, 0, 0) && Reply(reply);
+}
+
 bool TBareBoard::Video(uint16_t ax, uint16_t bx, uint16_t cx, uint16_t dx) {
   return Request(kServiceVideo, ax, bx, cx, dx);
 }

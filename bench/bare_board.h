@@ -29,6 +29,8 @@ class TBareBoard {
   bool Handshake(int seconds);
   // Keyboard check (AH 1): request, acknowledgement, reply, acknowledgement.
   bool CheckKey();
+  // Keyboard read (AH 0): takes the key at the head of the queue (only when there is one).
+  bool ReadKey();
   // One video call (service 0x10): request and acknowledgement; the host sends no reply.
   bool Video(uint16_t ax, uint16_t bx = 0, uint16_t cx = 0, uint16_t dx = 0);
   // Reads one whole track (18 sectors from sector 1) into `out` (kTrackBytes).

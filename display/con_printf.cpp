@@ -14,6 +14,12 @@ int TScreen::ConPrintf(const char* format, ...) {
   return n;
 }
 
+void TScreen::Print(std::string_view text) {
+  const int32_t row = CursorRow;
+  StrOut(CurrentAttr, CursorCol, CursorRow, text.data());
+  if (OnText) OnText(text, row, CursorRow);
+}
+
 int TScreen::VConPrintf(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
@@ -24,15 +30,13 @@ int TScreen::VConPrintf(const char* format, va_list args) {
     return n;  // a format the library cannot render prints nothing
   }
   if (static_cast<size_t>(n) < sizeof buf) {
-    if (OnText) OnText(std::string_view(buf, static_cast<size_t>(n)));
-    StrOut(CurrentAttr, CursorCol, CursorRow, buf);
+    Print(std::string_view(buf, static_cast<size_t>(n)));
   } else {
     // Longer than the buffer (a long file path): formatted again in full so that
     // the whole text appears.
     std::vector<char> whole(static_cast<size_t>(n) + 1);
     std::vsnprintf(whole.data(), whole.size(), format, again);
-    if (OnText) OnText(std::string_view(whole.data(), static_cast<size_t>(n)));
-    StrOut(CurrentAttr, CursorCol, CursorRow, whole.data());
+    Print(std::string_view(whole.data(), static_cast<size_t>(n)));
   }
   va_end(again);
   return n;

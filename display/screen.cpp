@@ -77,7 +77,12 @@ void TScreen::Putch(uint8_t character) {
 }
 
 void TScreen::TelePutch(uint8_t character) {
-  if (OnText) OnText(std::string_view(reinterpret_cast<const char*>(&character), 1));
+  const int32_t row = CursorRow;
+  TeletypeWrite(character);
+  if (OnText) OnText(std::string_view(reinterpret_cast<const char*>(&character), 1), row, CursorRow);
+}
+
+void TScreen::TeletypeWrite(uint8_t character) {
   // The control codes move the cursor only: a change for watchers, nothing to redraw.
   if (character != kBell) ++Changes;
   switch (character) {

@@ -78,8 +78,9 @@ class TScreen {
     ++Changes;
   }
   // The text written as a teletype (by the board) or by ConPrintf (the console's
-  // own messages), as it is written; the console log follows it.
-  std::function<void(std::string_view)> OnText;
+  // own messages), as it is written, with the row the cursor stood on before it
+  // and the row the text left it on; the console log follows it.
+  std::function<void(std::string_view text, int32_t row, int32_t endRow)> OnText;
   // The cursor marker's bookkeeping; the renderer moves and blinks it, ClearScreen resets it.
   int32_t MarkerCol = 0;
   int32_t MarkerRow = 0;
@@ -89,6 +90,10 @@ class TScreen {
   // Brings an off-screen cursor onto the screen for a write (see above) and
   // returns the cell under it.
   TScreenCell& CellForWrite(bool scroll);
+  // ConPrintf's formatted text (zero-terminated) through StrOut, told to OnText.
+  void Print(std::string_view text);
+  // TelePutch without telling OnText.
+  void TeletypeWrite(uint8_t character);
   // One column further; past column 79 to column 0 of the next row.
   void Advance(bool scroll);
   // Next row; below row 24 scrolls (or, without scroll, stays on row 24).

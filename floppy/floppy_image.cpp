@@ -11,9 +11,9 @@ namespace floppy {
 TFloppy::TFloppy(display::TScreen& screen, TMessageSink sink)
     : Screen(screen), Sink(std::move(sink)) {}
 
-void TFloppy::Print(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
+namespace {
+
+std::string VFormat(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   const int n = std::vsnprintf(nullptr, 0, format, copy);
@@ -24,6 +24,23 @@ void TFloppy::Print(const char* format, ...) {
     std::vsnprintf(text.data(), text.size(), format, args);
     text.resize(static_cast<size_t>(n));
   }
+  return text;
+}
+
+}  // namespace
+
+std::string TFloppy::Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = VFormat(format, args);
+  va_end(args);
+  return text;
+}
+
+void TFloppy::Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = VFormat(format, args);
   va_end(args);
   Emit(text, {});
 }
@@ -51,12 +68,26 @@ void TFloppy::Emit(const std::string& text, const std::string& reason) {
   }
 }
 
-bool TFloppy::OpenImage(const std::string& name, bool readOnly) {
+bool TFloppy::OpenImage(const std::string& name, bool readOnly) { return Open(name, readOnly, false); }
+
+bool TFloppy::HasFatBootSector() {
+  std::array<uint8_t, kBootSectorSize> sector{};
+  return ImageFile.ReadAt(0, sector.data(), sector.size()) && IdentifyBootSector(sector.data()).Identified;
+}
+
+bool TFloppy::Open(const std::string& name, bool readOnly, bool refuseUnidentified) {
   CloseImage();
   DiskChanged = false;
   const TOpenOutcome outcome = ImageFile.Open(name, readOnly, OpenFunction);
   if (outcome == TOpenOutcome::ooFailed) {
-    Emit("Can not open image file " + name + "\r\n", ImageErrorText(ImageFile.LastError));
+    Emit(Format("Can not open image file %s\r\n", name.c_str()), ImageErrorText(ImageFile.LastError));
+    return false;
+  }
+  if (refuseUnidentified && !HasFatBootSector()) {
+    // A text file or an empty one chosen by mistake: no diskette to change to.
+    const int64_t size = ImageFile.Size();
+    CloseImage();
+    Print("%s: no FAT boot sector (%lld bytes)\r\n", name.c_str(), static_cast<long long>(size));
     return false;
   }
   ReadOnly = ImageFile.ReadOnly();
@@ -97,11 +128,20 @@ bool TFloppy::ChangeImage(const std::string& name, bool readOnly) {
   old.Swap(ImageFile);
   const bool oldReadOnly = ReadOnly;
   const bool oldChanged = DiskChanged;
-  if (!OpenImage(name, readOnly)) {
+  if (!Open(name, readOnly, true)) {
+    // The reason, before "Still serving" takes its place.
+    std::string notice = LastMessage;
     ImageFile.Swap(old);
     ReadOnly = oldReadOnly;
     DiskChanged = oldChanged;  // an earlier change the board has not asked about yet still stands
-    if (HasImage()) Print("Still serving %s\r\n", ImageFile.Name().c_str());
+    if (HasImage()) {
+      Print("Still serving %s\r\n", ImageFile.Name().c_str());
+      notice += "; still serving " + ImageFile.Name();
+    }
+    // One line says it all where a single line is shown (tool tip, status line).
+    LastMessage = notice;
+    Trouble = true;
+    if (OnChangeRefused) OnChangeRefused(notice);
     return false;
   }
   old.Close();

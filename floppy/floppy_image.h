@@ -52,7 +52,9 @@ class TFloppy {
   // Another diskette while connected (between two requests): opens and
   // identifies `name` as OpenImage does and, when it can be served, closes the
   // old image and marks the diskette changed for the next disk-change call.
-  // An image that cannot be served leaves the old one in service (false).
+  // An image that cannot be served leaves the old one in service (false), and
+  // so does a file without a FAT boot sector (a text file, an empty file),
+  // which OpenImage would serve: OnChangeRefused then says why in one line.
   bool ChangeImage(const std::string& name, bool readOnly);
   // Write protection of the image in service (nothing to do without one).
   // False when protection could not be taken off; the image stays protected.
@@ -81,10 +83,15 @@ class TFloppy {
 
   // printf-style message through the sink; also handed to OnImageMessage.
   void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // printf-style text of any length.
+  static std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
   // Every message as one line without its line end, the reason added where
   // the screen's text has none (the session writes them to standard error).
   std::function<void(const std::string&)> OnImageMessage;
+  // A change of image that was refused, in one line with what stays in service:
+  // "text.txt: no FAT boot sector (19 bytes); still serving good.img".
+  std::function<void(const std::string&)> OnChangeRefused;
   std::string LastMessage;
   bool Trouble = false;  // LastMessage is a failure or a warning
   // The diskette was changed since the board last asked (disk-change call).
@@ -111,6 +118,11 @@ class TFloppy {
   size_t TrackBufferLimit = size_t{64} << 20;
 
  private:
+  // OpenImage; with `refuseUnidentified`, a file without a FAT boot sector is
+  // closed again with one message instead of being served.
+  bool Open(const std::string& name, bool readOnly, bool refuseUnidentified);
+  // Whether the first sector of the open file identifies it (nothing printed).
+  bool HasFatBootSector();
   // `text` to the screen; the line (with ": reason" when given) to the observer.
   void Emit(const std::string& text, const std::string& reason);
   // A line for the observer only, not for the board's screen.

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
+
 #include "display/cp437.h"
 #include "session/append_file.h"
 
@@ -20,6 +23,21 @@ void PopUtf8(std::string& s) {
 
 constexpr size_t kLongestLine = 64 * 1024;  // a board that never ends a line still gets its text out
 
+// "2026-12-09 13:12:03.045 " in local time.
+std::string LocalStamp(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto since = when.time_since_epoch();
+  const auto whole = floor<seconds>(since);
+  const std::time_t t = static_cast<std::time_t>(whole.count());
+  std::tm local{};
+  if (::localtime_r(&t, &local) == nullptr) return {};
+  char text[48];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(text + n, sizeof text - n, ".%03d ",
+                static_cast<int>(floor<milliseconds>(since - whole).count()));
+  return text;
+}
+
 }  // namespace
 
 bool TConsoleLog::Open(const std::string& path, std::string& error) {
@@ -32,13 +50,15 @@ TConsoleLog::~TConsoleLog() {
   if (Fd >= 0) ::close(Fd);
 }
 
-void TConsoleLog::Text(std::string_view text) {
+void TConsoleLog::Text(std::string_view text, int32_t row, int32_t endRow) {
+  // Written at another row than the last text left the cursor on: a new line.
+  if (row != kNoRow && LastRow != kNoRow && row != LastRow && !Line.empty()) EndLine();
+  if (endRow != kNoRow) LastRow = endRow;
   for (const char ch : text) {
     const auto c = static_cast<uint8_t>(ch);
     switch (c) {
       case '\n':
-        Put(Line + "\n");
-        Line.clear();
+        EndLine();
         break;
       case '\r':
       case 0x07:
@@ -47,24 +67,32 @@ void TConsoleLog::Text(std::string_view text) {
         PopUtf8(Line);
         break;
       case '\t':
+        Begin();
         Line += '\t';
         break;
       default:
         if (c < 0x20) break;  // other control codes have no place in a text log
+        Begin();
         display::AppendUtf8(Line, display::Cp437ToUnicode(c));
-        if (Line.size() >= kLongestLine) {
-          Put(Line + "\n");
-          Line.clear();
-        }
+        if (Line.size() >= kLongestLine) EndLine();
         break;
     }
   }
 }
 
 void TConsoleLog::Finish() {
-  if (Line.empty()) return;
-  Put(Line + "\n");
+  if (!Line.empty()) EndLine();
+}
+
+void TConsoleLog::Begin() {
+  if (Timestamps && Stamp.empty()) Stamp = LocalStamp(Clock());
+}
+
+void TConsoleLog::EndLine() {
+  Begin();  // an empty line is stamped when it ends
+  Put(Stamp + Line + "\n");
   Line.clear();
+  Stamp.clear();
 }
 
 void TConsoleLog::Put(const std::string& line) {

@@ -44,27 +44,6 @@ std::optional<int64_t> IntArg(const QJsonObject& r, const char* name, int64_t lo
   return static_cast<int64_t>(d);
 }
 
-// The link statistics by name.
-struct TCountName {
-  const char* Name;
-  uint64_t TLinkCounts::*Field;
-};
-constexpr TCountName kCountNames[] = {
-    {"replies", &TLinkCounts::Replies},
-    {"blocksReceived", &TLinkCounts::BlocksReceived},
-    {"blocksSent", &TLinkCounts::BlocksSent},
-    {"naksSent", &TLinkCounts::NaksSent},
-    {"naksReceived", &TLinkCounts::NaksReceived},
-    {"resends", &TLinkCounts::Resends},
-    {"droppedRequests", &TLinkCounts::DroppedRequests},
-    {"givenUp", &TLinkCounts::GivenUp},
-    {"watchdogAborts", &TLinkCounts::WatchdogAborts},
-    {"disconnectAborts", &TLinkCounts::DisconnectAborts},
-    {"noiseBytes", &TLinkCounts::NoiseBytes},
-    {"portLost", &TLinkCounts::LostPort},
-    {"droppedKeys", &TLinkCounts::DroppedKeys},
-};
-
 const char* WriterWord(TWriterKind kind) {
   switch (kind) {
     case TWriterKind::Local:
@@ -211,13 +190,19 @@ QJsonObject TControlHub::StatusObject(const TControlClient* client) const {
   QJsonObject stats;
   const TLinkCounts& counts = Session.Stats.Counts;
   stats["requests"] = static_cast<double>(counts.AllRequests());
-  for (const auto& c : kCountNames) stats[QLatin1String(c.Name)] = static_cast<double>(counts.*(c.Field));
+  for (const auto& c : kLinkCountNames) stats[QLatin1String(c.Name)] = static_cast<double>(counts.*(c.Field));
+  QJsonObject services;
+  for (size_t slot = 0; slot < kServiceSlots; ++slot) {
+    services[QString::fromUtf8(ServiceName(slot))] = static_cast<double>(counts.Requests[slot]);
+  }
+  stats["services"] = services;
   o["stats"] = stats;
   const floppy::TImageStatus f = Session.Floppy.Status();
   QJsonObject floppy;
   floppy["image"] = QString::fromStdString(f.Name);
   floppy["writeProtected"] = Session.WriteProtected();
   floppy["message"] = QString::fromStdString(f.Message);
+  floppy["trouble"] = f.Trouble;
   o["floppy"] = floppy;
   o["shift"] = QString::fromStdString(keyboard::KBDStateText(Session.Keyboard.ShiftFlags)).simplified();
   o["clients"] = static_cast<int>(Clients_.size());

@@ -23,7 +23,11 @@ constexpr int kStatsPageTicks = 30;  // each page of the statistics 3 s
 constexpr int kWordTicks = 5;        // "Ping!", "Timeout!"... 500 ms
 constexpr int kStartTicks = 50;      // the command key's hint after the start 5 s
 constexpr const char* kStartHint = "Ctrl-] q quit, Ctrl-] ? help";
+constexpr const char* kSharedStartHint = "Ctrl-] w take keyboard, q detach, ? help";
 constexpr const char* kHelp = "Ctrl-] q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
+// A seat that shares the console: q leaves it running.
+constexpr const char* kSharedHelp =
+    "Ctrl-] q detach  w take keyboard  v give back  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
 constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
 // Commands that act on the board keep their place among the keys typed around
 // them; the others (quit, redraw, help, statistics, floppy prompt) act at once.
@@ -31,20 +35,6 @@ constexpr std::string_view kPacedCommands = "rRdD";
 
 bool IsCount(const std::string& s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-}
-
-// Shift-state words without the padding of the window's fixed-width label.
-std::string Words(const std::string& padded) {
-  std::string out;
-  for (size_t i = 0; i < padded.size();) {
-    const size_t start = padded.find_first_not_of(' ', i);
-    if (start == std::string::npos) break;
-    const size_t end = padded.find(' ', start);
-    if (!out.empty()) out += ' ';
-    out += padded.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    i = end == std::string::npos ? padded.size() : end;
-  }
-  return out;
 }
 
 }  // namespace
@@ -103,8 +93,21 @@ void TTerminalOutput::Drain(int timeoutMs) {
 }
 
 TTerminalView::TTerminalView(TSession& session, const TConfig& config)
+    : Local(std::make_unique<TLocalTerminalSession>(session)),
+      Session(*Local),
+      Config(config),
+      Writer(config.Style),
+      Output(config.OutFd) {
+  Init();
+}
+
+TTerminalView::TTerminalView(ITerminalSession& session, const TConfig& config)
     : Session(session), Config(config), Writer(config.Style), Output(config.OutFd) {
-  Input = std::make_unique<QSocketNotifier>(config.InFd, QSocketNotifier::Read);
+  Init();
+}
+
+void TTerminalView::Init() {
+  Input = std::make_unique<QSocketNotifier>(Config.InFd, QSocketNotifier::Read);
   QObject::connect(Input.get(), &QSocketNotifier::activated, [this] { ReadInput(); });
   EscapeTimer.setSingleShot(true);
   QObject::connect(&EscapeTimer, &QTimer::timeout, [this] {
@@ -169,8 +172,10 @@ void TTerminalView::Draw() {
   // While the terminal has not taken the last bytes, the changes wait: the next
   // tick sends them against what it will show then.
   if (!Started || Output.Pending()) return;
-  Show(Writer.Update(Session.Screen, StatusLine(), StartTicks > 0 ? kStartHint : ""));
+  Show(Writer.Update(Session.Screen(), StatusLine(), StartTicks > 0 ? StartHint() : ""));
 }
+
+const char* TTerminalView::StartHint() const { return Session.Shared() ? kSharedStartHint : kStartHint; }
 
 size_t TTerminalView::StatusWidth() const {
   return static_cast<size_t>(std::min(Writer.Size().Cols, display::TTerminalWriter::kMaxCols));
@@ -178,7 +183,7 @@ size_t TTerminalView::StatusWidth() const {
 
 std::vector<std::string> TTerminalView::StatsPages() const {
   using display::TTerminalWriter;
-  const auto items = FormatStatsItems(Session.Stats.Counts);
+  const auto items = FormatStatsItems(Session.Counts());
   std::string all;
   for (const auto& item : items) all += (all.empty() ? "" : " | ") + item;
   if (TTerminalWriter::Columns(all) + 1 <= StatusWidth()) return {" " + all};
@@ -220,19 +225,19 @@ std::string TTerminalView::StatusLine() const {
     int DropOrder;
   };
   std::vector<TPart> parts;
-  if (StartTicks > 0) parts.push_back({kStartHint, " | ", 0});
+  if (StartTicks > 0) parts.push_back({StartHint(), " | ", 0});
   parts.push_back({Session.PortName(), " | ", 0});
   parts.push_back({Session.PortDevice(), " ", 3});
   parts.push_back({!Session.Connected() ? "disconnected" : Session.PortLost() ? "Lost" : "connected", " | ", 0});
-  parts.push_back({std::to_string(Session.Link.Rx.RxCount) + " bytes", " | ", 0});
-  const std::string stats = FormatStatsWord(Session.Stats.Counts);
+  parts.push_back({std::to_string(Session.RxCount()) + " bytes", " | ", 0});
+  const std::string stats = FormatStatsWord(Session.Counts());
   if (!stats.empty()) parts.push_back({stats, " | ", 4});
-  const std::string floppy = FloppyStatusWord(Session.Floppy.Status());
+  const std::string floppy = FloppyStatusWord(Session.FloppyStatus());
   if (!floppy.empty()) parts.push_back({floppy, " | ", 0});
   if (!LastWord.empty()) parts.push_back({LastWord, " | ", 0});
-  const std::string shift = Words(keyboard::KBDStateText(Session.Keyboard.ShiftFlags));
+  const std::string shift = Session.ShiftWords();
   if (!shift.empty()) parts.push_back({shift, " | ", 0});
-  if (!Session.LocalMayType()) parts.push_back({"view", " | ", 0});
+  if (!Session.MayType()) parts.push_back({"view", " | ", 0});
   if (StatusExtra) {
     const std::string extra = StatusExtra();
     if (!extra.empty()) parts.push_back({extra, " | ", 2});
@@ -252,7 +257,7 @@ std::string TTerminalView::StatusLine() const {
 }
 
 void TTerminalView::Refresh(bool) {
-  Pacer.Feed(Session.Keyboard);
+  FeedKeys();
   Draw();
   if (NoteTicks > 0 && --NoteTicks == 0 && StatsNote && StatsPage + 1 < StatsPages().size()) {
     ++StatsPage;  // the next page of the statistics
@@ -275,14 +280,18 @@ void TTerminalView::ConnectionChanged(bool) {
   Pacer.Clear();
 }
 
-void TTerminalView::KeysRead() { Pacer.Feed(Session.Keyboard); }
+void TTerminalView::KeysRead() { FeedKeys(); }
+
+void TTerminalView::FeedKeys() {
+  Pacer.Feed([this] { return Session.KeyRoom(); });
+}
 
 void TTerminalView::WriterChanged() {
-  if (Session.LocalMayType()) {
-    Note("the keyboard is back", kNoteTicks);
+  if (Session.MayType()) {
+    Note(Session.Shared() ? "the keyboard is yours" : "the keyboard is back", kNoteTicks);
   } else {
     Pacer.Clear();  // keys typed before the change never follow it
-    Note("view: a control client has the keyboard", kNoteTicks);
+    Note("view: " + Session.ViewReason(), kNoteTicks);
   }
 }
 
@@ -290,7 +299,7 @@ void TTerminalView::Failure(const std::string& text, const std::string& detail) 
   Note(text + (detail.empty() ? "" : ": " + detail), kNoteTicks);
 }
 
-void TTerminalView::Notice(const std::string& text) { Note(text, kNoteTicks); }
+void TTerminalView::ShowNotice(const std::string& text) { Note(text, kNoteTicks); }
 
 void TTerminalView::Note(const std::string& text, int ticks) {
   NoteText = " " + text;
@@ -390,14 +399,15 @@ void TTerminalView::Handle(const keyboard::TTerminalInput& input) {
 }
 
 void TTerminalView::Paced(keyboard::TTerminalInput input) {
-  if (!Session.LocalMayType()) {
-    Note("view: a control client has the keyboard; keys are not sent", kNoteTicks);
+  if (!Session.MayType()) {
+    Note("view: " + Session.ViewReason() + "; keys are not sent", kNoteTicks);
     return;
   }
-  if (!Pacer.Push(std::move(input), Session.Keyboard)) {
+  if (!Pacer.Push(std::move(input))) {
+    Session.KeyDropped();
     Note("key dropped: " + std::to_string(Pacer.Waiting()) + " keys wait for the board already", kNoteTicks);
   }
-  Pacer.Feed(Session.Keyboard);
+  FeedKeys();
 }
 
 void TTerminalView::Apply(const keyboard::TTerminalInput& input) {
@@ -405,8 +415,7 @@ void TTerminalView::Apply(const keyboard::TTerminalInput& input) {
     Command(input.Command);
     return;
   }
-  Session.EndCtrlAltDel();
-  keyboard::ApplyTerminalInput(Session.Keyboard, input);
+  Session.SendKeys(input);
 }
 
 void TTerminalView::Command(char command) {
@@ -415,14 +424,26 @@ void TTerminalView::Command(char command) {
     case 'Q':
       if (OnQuit) OnQuit();
       break;
+    case 'w':
+    case 'W':
+    case 'v':
+    case 'V':
+      if (!Session.Shared()) {
+        Note(kHelp, kNoteTicks);
+      } else if (command == 'w' || command == 'W') {
+        Session.TakeKeyboard();
+      } else {
+        Session.ReleaseKeyboard();
+      }
+      break;
     case 'r':
     case 'R':
-      Session.RequestScreenOnce();
+      Session.RequestScreen();
       Note("the board is asked for its screen", 10);
       break;
     case 'd':
     case 'D':
-      Session.SendCtrlAltDel();
+      Session.CtrlAltDel();
       Note("Ctrl+Alt+Del sent", 10);
       break;
     case 'l':
@@ -432,7 +453,7 @@ void TTerminalView::Command(char command) {
     case 'f':
     case 'F':
       Prompting = true;
-      PromptText = Session.Floppy.Status().Name;
+      PromptText = Session.FloppyStatus().Name;
       break;
     case 'i':
     case 'I': {
@@ -445,7 +466,7 @@ void TTerminalView::Command(char command) {
       break;
     }
     default:
-      Note(kHelp, kNoteTicks);
+      Note(Session.Shared() ? kSharedHelp : kHelp, kNoteTicks);
       break;
   }
 }

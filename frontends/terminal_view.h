@@ -16,6 +16,7 @@
 #include "display/terminal_writer.h"
 #include "keyboard/key_pacer.h"
 #include "keyboard/terminal_keys.h"
+#include "frontends/terminal_session.h"
 #include "session/session.h"
 
 namespace app {
@@ -57,7 +58,10 @@ class TTerminalView : public ISessionView {
     bool AlternateScreen = true;
   };
 
+  // The console's own session (--terminal, --pty).
   TTerminalView(TSession& session, const TConfig& config);
+  // Any seat (--attach: a console behind its control socket).
+  TTerminalView(ITerminalSession& session, const TConfig& config);
   ~TTerminalView() override;
   TTerminalView(const TTerminalView&) = delete;
   TTerminalView& operator=(const TTerminalView&) = delete;
@@ -77,7 +81,7 @@ class TTerminalView : public ISessionView {
   // Input stops being read (a peer that went away) or starts again.
   void SetReading(bool on);
 
-  // Ctrl-] q.
+  // Ctrl-] q (with --attach: the console goes on).
   std::function<void()> OnQuit;
   // End of input, or the input descriptor failed (EOF, EIO).
   std::function<void()> OnInputEnded;
@@ -86,7 +90,7 @@ class TTerminalView : public ISessionView {
 
   // A line for the user (a lost port, a trace that cannot be written): on the
   // status line for a while.
-  void Notice(const std::string& text);
+  void ShowNotice(const std::string& text);
 
   // The text of the status line as drawn now.
   std::string StatusLine() const;
@@ -102,7 +106,11 @@ class TTerminalView : public ISessionView {
   void WriterChanged() override;
 
  private:
+  void Init();
   void ReadInput();
+  // Hands waiting keys on while the session has room for them.
+  void FeedKeys();
+  const char* StartHint() const;
   void Handle(const keyboard::TTerminalInput& input);
   // Keys, and the commands that act on the board, wait their turn in Pacer.
   void Paced(keyboard::TTerminalInput input);
@@ -120,7 +128,9 @@ class TTerminalView : public ISessionView {
   // Returns how many of the bytes the prompt took (up to its Enter or Esc).
   size_t PromptInput(const uint8_t* data, size_t size);
 
-  TSession& Session;
+  // The console's own session when the view was made for it.
+  std::unique_ptr<TLocalTerminalSession> Local;
+  ITerminalSession& Session;
   TConfig Config;
   display::TTerminalWriter Writer;
   keyboard::TTerminalKeyDecoder Decoder;

@@ -108,6 +108,13 @@ std::optional<TDomKey> DomKeyOf(std::string_view code) {
   return std::nullopt;
 }
 
+std::optional<std::string_view> DomCodeOf(TDomKey key) {
+  for (const auto& entry : kDomCodes) {
+    if (entry.Scan == key.Scan && entry.Extended == key.Extended) return entry.Code;
+  }
+  return std::nullopt;
+}
+
 TKeyMessage DomKeyMessage(TDomKey key, bool down, uint8_t shiftFlags) {
   const uint8_t vk = VirtualKeyOf(key, shiftFlags);
   const bool alt = (shiftFlags & kFlagAlt) != 0 || vk == kVkMenu;

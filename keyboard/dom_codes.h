@@ -24,6 +24,9 @@ struct TDomKey {
 // nullopt for a name that is no key of the PC keyboard (exact, case-sensitive).
 std::optional<TDomKey> DomKeyOf(std::string_view code);
 
+// The DOM code of a key of the PC keyboard; nullopt for none.
+std::optional<std::string_view> DomCodeOf(TDomKey key);
+
 // The message of `key` going down or up with the shift state `shiftFlags`
 // (ShiftFlags bits), as the window builds it: a keypad digit is a digit's
 // virtual key while Num Lock is on, a key while Alt is held (and Ctrl is not)

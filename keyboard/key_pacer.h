@@ -24,11 +24,15 @@ class TKeyPacer {
   // Appends an input (keys, or a command for `Apply`); false when kMaxWaiting
   // wait already: the input is dropped and counted in the keyboard's DroppedKeys.
   bool Push(TTerminalInput input, TKeyboard& keyboard);
+  // The same for a board elsewhere: false when full, the caller counts the drop.
+  bool Push(TTerminalInput input);
   // Hands the waiting inputs to `Apply` in order, each while the key queue
   // has room for one more code (a command waits for room as a key does: it may
   // queue one). Returns how many went. Called when typed, on every tick and
   // after every keyboard call of the board.
   size_t Feed(TKeyboard& keyboard);
+  // The same with the room told by `room` (a board behind a socket).
+  size_t Feed(const std::function<bool()>& room);
   size_t Waiting() const { return Inputs.size(); }
   void Clear() { Inputs.clear(); }
 
@@ -36,6 +40,8 @@ class TKeyPacer {
   std::function<void(const TTerminalInput&)> Apply;
 
  private:
+  size_t FeedWith(const std::function<bool()>& room, const std::function<void(const TTerminalInput&)>& fallback);
+
   std::deque<TTerminalInput> Inputs;
   bool Feeding = false;
 };

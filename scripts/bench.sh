@@ -40,6 +40,11 @@ if [ -x "$BUILD/bench/control-bench" ]; then
     --scroll-seconds "${SCROLL_SECONDS:-60}" 2>>"$BUILD/bench-stderr.log" | tee -a "$OUT" \
     || { status=1; tail -20 "$BUILD/bench-stderr.log" >&2; }
 fi
+if [ -x "$BUILD/bench/web-bench" ]; then
+  # The web console: key and screen latency on a WebSocket, bytes per character, 50 viewers.
+  "$BUILD/bench/web-bench" --console "$BUILD/consolew" --pings "$PINGS" 2>>"$BUILD/bench-stderr.log" \
+    | tee -a "$OUT" || { status=1; tail -20 "$BUILD/bench-stderr.log" >&2; }
+fi
 if [ -x "$BUILD/bench/render-bench" ]; then
   "$BUILD/bench/render-bench" 2>/dev/null | tee -a "$OUT" || status=1
 fi

@@ -6,13 +6,15 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libgl-dev libx11-dev libxkbcommon-dev
+  qt6-base-dev libgl-dev libx11-dev libxkbcommon-dev qt6-httpserver-dev qt6-websockets-dev
   fonts-dejavu-core fonts-liberation
   xvfb xauth xdotool x11-utils
   dosfstools mtools socat
   clang-14 libclang-rt-14-dev clang-tidy
   python3-pexpect python3-pyte python3-labgrid python3-pytest asciinema
+  chromium chromium-driver python3-selenium python3-websocket
   ser2net libgensio-dev libwrap0-dev
+  debhelper fakeroot lintian man-db groff-base
 )
 
 missing=()

@@ -35,6 +35,28 @@ struct TLinkCounts {
   uint64_t Errors() const;
 };
 
+// The counts by the names the control protocol gives them ("naksSent", ...);
+// the requests go by service.
+struct TLinkCountName {
+  const char* Name;
+  uint64_t TLinkCounts::*Field;
+};
+inline constexpr TLinkCountName kLinkCountNames[] = {
+    {"replies", &TLinkCounts::Replies},
+    {"blocksReceived", &TLinkCounts::BlocksReceived},
+    {"blocksSent", &TLinkCounts::BlocksSent},
+    {"naksSent", &TLinkCounts::NaksSent},
+    {"naksReceived", &TLinkCounts::NaksReceived},
+    {"resends", &TLinkCounts::Resends},
+    {"droppedRequests", &TLinkCounts::DroppedRequests},
+    {"givenUp", &TLinkCounts::GivenUp},
+    {"watchdogAborts", &TLinkCounts::WatchdogAborts},
+    {"disconnectAborts", &TLinkCounts::DisconnectAborts},
+    {"noiseBytes", &TLinkCounts::NoiseBytes},
+    {"portLost", &TLinkCounts::LostPort},
+    {"droppedKeys", &TLinkCounts::DroppedKeys},
+};
+
 class TLinkStats : public wire::ILinkObserver {
  public:
   void Reset() { Counts = {}; }

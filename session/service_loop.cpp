@@ -19,6 +19,7 @@ void TServiceLoop::Maincycle() {
   Screen.VideoMode = 3;
   Screen.ConPrintf("\nRemote console V1.01 for Windows\r\n");
   Screen.ConPrintf("Linux host ready, waiting for the board\r\n");
+  FirstRequest = true;
   while (Link.AbortRequested == 0) {
     try {
       Turn();
@@ -51,6 +52,10 @@ void TServiceLoop::Turn() {
     ++calls;
   } while (result != 0 && calls < wire::TLink::kTries);
   if (result == 0) {
+    if (FirstRequest) {
+      FirstRequest = false;
+      if (Link.Request.Service != kServiceHandshake && OnAttach) OnAttach();
+    }
     Dispatch(Link.Request.Service);
     if (AfterRequest) AfterRequest();
   } else if (Link.Observer != nullptr) {

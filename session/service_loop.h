@@ -44,6 +44,9 @@ class TServiceLoop {
   // for meanwhile (another floppy image) takes effect here, never in the
   // middle of a request.
   THandler BetweenRequests;
+  // Runs once per Maincycle, before the first request is served, when that
+  // request is no handshake: the board was running before Connect.
+  THandler OnAttach;
   // Runs after every request served (also one cut short by the watchdog or
   // Disconnect): the session tells its watchers of a changed screen here.
   THandler AfterRequest;
@@ -56,6 +59,7 @@ class TServiceLoop {
   display::TScreen& Screen;
   IStatusSink& Status;
   std::array<THandler, 256> Handlers{};
+  bool FirstRequest = true;
 };
 
 }  // namespace app

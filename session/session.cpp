@@ -75,6 +75,10 @@ TSession::TSession(const TOptions& options) : Options(options) {
   Floppy.OnImageMessage = [this](const std::string& line) {
     if (ImageMessageOut) ImageMessageOut(line);
   };
+  Floppy.OnChangeRefused = [this](const std::string& line) {
+    EachView([&](ISessionView& v) { v.Notice("The floppy image was not changed", line); });
+  };
+  if (!options.NoAutoRefresh) Loop.OnAttach = [this] { Attached(); };
   // Keys refused by a full queue, typed, pasted or sent by a command, are counted.
   Keyboard.OnKeyDropped = [this] { Stats.NoteDroppedKey(); };
   Floppy.WriteProtect = options.ReadOnly;
@@ -247,6 +251,14 @@ void TSession::RunLoop() {
     EachView([&](ISessionView& v) { v.Failure("Error Writing Trace", detail); });
   }
   EachView([&](ISessionView& v) { v.LoopEnded(); });
+}
+
+void TSession::Attached() {
+  // The waiting banner goes, as the handshake would have cleared it, and the
+  // board is asked once for its screen.
+  Screen.ClearScreen();
+  RequestScreenOnce();
+  if (Trace) Trace->Note("the board was running already: asking it for its screen (7F00)");
 }
 
 void TSession::Disconnect() {

@@ -61,6 +61,12 @@ class ISessionView {
     (void)text;
     (void)detail;
   }
+  // Something the user asked for was not done while the connection goes on:
+  // a floppy image that was refused, with the reason and what stays in service.
+  virtual void Notice(const std::string& text, const std::string& detail) {
+    (void)text;
+    (void)detail;
+  }
   // The service loop has returned (after Disconnect).
   virtual void LoopEnded() {}
   // The board has called its keyboard service: the key queue may have room.
@@ -244,6 +250,9 @@ class TSession : private IStatusSink {
   void Broadcast(const std::string& status);
   void EachView(const std::function<void(ISessionView&)>& tell);
   void RunLoop();
+  // The board's first request after Connect was no handshake: it was running
+  // before the console came, and its screen is not here.
+  void Attached();
   // Opens the chosen port, waiting (with the window alive) until it is open or
   // has failed; false with `reason` (empty when Disconnect cancelled it).
   bool OpenPort(std::string& reason);
@@ -255,6 +264,12 @@ class TSession : private IStatusSink {
   void Reopened();
   // "Serial port back": the port is in service again.
   void Back();
+  // Tells the views of a changed screen model since the last time.
+  void NoteScreenChanges();
+  void SetWriter(TWriterKind kind, const void* client);
+  // Whether `client` may send keys now: empty, or the reason it may not.
+  std::string KeyRefusal(const void* client) const;
+  void FeedKeys();
   // The port opened; on a network server a trial starts (see TTrial).
   void StartTrial(bool atConnect);
   // Ends the trial when a good packet has come or the port has stayed up long
@@ -267,12 +282,6 @@ class TSession : private IStatusSink {
   // The server's words on a lost port that it closed at once: shown once
   // while the port is away (and again when they change).
   void ShowServerWords(const std::string& reason);
-  // Tells the views of a changed screen model since the last time.
-  void NoteScreenChanges();
-  void SetWriter(TWriterKind kind, const void* client);
-  // Whether `client` may send keys now: empty, or the reason it may not.
-  std::string KeyRefusal(const void* client) const;
-  void FeedKeys();
 
   wire::TObserverList Observers;
   TOptions Options;

@@ -19,6 +19,7 @@ struct TOptions {
   bool NoKeyboard = false;    // leave "Keyboard" unticked
   bool NoVideo = false;       // leave "Video" unticked
   bool NoReconnect = false;   // a lost port is not waited for (Disconnect, then Connect)
+  bool NoAutoRefresh = false; // a board found running at Connect is not asked for its screen
   bool ReadOnly = false;      // serve floppy images write-protected
   bool FullKeys = false;      // the PC BIOS's codes for Alt+letters, Ctrl+cursor keys, ...
   bool Terminal = false;      // no window: the board's screen in this terminal
@@ -27,12 +28,16 @@ struct TOptions {
   std::string ScreenAtExit;   // empty: none; else the screen model's 4000 bytes at exit
   std::string LogFile;        // empty: none; else the board's text and the messages go here
   std::string RecordFile;     // empty: none; else the screen is recorded here (asciicast v2)
+  bool LogTimestamps = false; // each line of the log starts with the local time
   std::string TraceFile;      // empty: none; else every event on the wire is appended here
   bool TraceData = false;     // the trace shows every data block's 512 bytes
   std::string ControlPath;          // empty: none; else the control socket (JSON lines)
+  std::string ServeAddress;  // empty: no web console; else [HOST:]PORT
   std::string ControlReadOnlyPath;  // empty: none; else a socket whose clients never type
   unsigned ControlMode = 0600;      // file mode of the control sockets
   std::string ControlModeText;      // --control-mode as given (parsed into ControlMode)
+  std::string AttachPath;     // empty: none; else the terminal on a running console's socket
+  bool Take = false;          // --attach takes the keyboard at once
   bool List = false;          // print the serial ports this machine has and exit
   std::vector<std::string> ToolkitArgs;  // options meant for Qt (-platform ...), passed on
 };

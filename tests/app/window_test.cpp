@@ -8,8 +8,10 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTcpServer>
@@ -46,7 +48,7 @@ class WindowTest : public ::testing::Test {
       Messages.push_back(text);
       Details.push_back(detail);
     };
-    Window->RunOpenDialog = [this]() { return DialogAnswer; };
+    Window->RunOpenDialog = [this](const app::TConDos::TChosen& done) { done(DialogAnswer.value_or(QString())); };
   }
 
   // Runs `inside` from the window's event loop while connected, then disconnects.
@@ -110,6 +112,8 @@ TEST_F(WindowTest, MissingDeviceIsReportedAndTheWindowStaysDisconnected) {
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0], "Error Opening COM");
   EXPECT_TRUE(Details[0].contains("/dev/no-such-serial-port")) << Details[0].toStdString();
+  EXPECT_TRUE(Details[0].endsWith("\nChoose another port: right mouse button, Serial port for COM1..."))
+      << Details[0].toStdString();
   EXPECT_TRUE(Window->Connect->isEnabled());
   EXPECT_FALSE(Window->Disconnect->isEnabled());
   EXPECT_FALSE(Window->Running());
@@ -463,17 +467,17 @@ TEST_F(WindowTest, ActivationReleasesModifiersLetGoWhileADialogHadTheKeyboard) {
 
 TEST_F(WindowTest, FloppyDialogOffersTheImageFilter) {
   MakeWindow();
-  QStringList filters;
-  QTimer::singleShot(0, [&] {
-    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-      filters = dialog->nameFilters();
-      dialog->reject();
-    }
-  });
   app::TConDos window{app::TOptions{}};
-  const auto chosen = window.RunOpenDialog();
+  std::optional<QString> chosen;
+  window.RunOpenDialog([&chosen](const QString& name) { chosen = name; });
+  // Shown, with no loop of its own: the call has returned while it is open.
+  auto* dialog = window.findChild<QFileDialog*>();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
   EXPECT_FALSE(chosen.has_value());
-  EXPECT_EQ(filters, (QStringList{"*.img;*.ima", "All files (*)"}));
+  EXPECT_EQ(dialog->nameFilters(), (QStringList{"*.img;*.ima", "All files (*)"}));
+  dialog->reject();
+  EXPECT_EQ(chosen, QString());  // cancelled
 }
 
 // A Connect click that arrives while the tick redraws the screen is handled
@@ -550,10 +554,69 @@ TEST_F(WindowTest, RightClickOnTheImageOpensTheScreenMenu) {
   for (QAction* action : menu->actions()) {
     if (!action->isSeparator()) texts << action->text();
   }
-  EXPECT_EQ(texts, (QStringList{"Copy screen text", "Save screenshot...", "Save screen text...", "Paste text as keys",
-                                "Full BIOS key codes", "Change floppy image...", "Write-protect image",
+  EXPECT_EQ(texts, (QStringList{"Copy", "Copy screen text", "Save screenshot...", "Save screen text...",
+                                "Paste text as keys", "Send Ctrl+Alt+Del", "Full BIOS key codes", "Change floppy image...", "Write-protect image",
                                 "Link statistics...", "Serial port for COM1...", "Serial port for COM2..."}));
   menu->close();
+}
+
+// A drag over the image selects a rectangle of cells, as terminals do: the
+// menu's "Copy" and the primary selection get its text, a click alone none.
+TEST_F(WindowTest, DragSelectsARectangleOfCellsForCopy) {
+  MakeWindow();
+  Window->show();
+  const char* rows[] = {"+--------+", "| Boot 1 |", "+--------+"};
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; rows[r][c] != 0; ++c) Window->Screen.Cell(20 + c, 5 + r).Char = static_cast<uint8_t>(rows[r][c]);
+  }
+  const auto cellPoint = [&](int col, int row) { return QPoint(col * 10 + 5, 41 + row * 19 + 9); };
+  const auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    QMouseEvent event(type, at, Window->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      held, Qt::NoModifier);
+    QApplication::sendEvent(Window.get(), &event);
+  };
+  const auto menuEntryEnabled = [&](const QString& text) {
+    std::unique_ptr<QMenu> menu(Window->MakeScreenMenu());
+    for (QAction* a : menu->actions()) {
+      if (a->text() == text) return a->isEnabled();
+    }
+    return false;
+  };
+  mouse(QEvent::MouseButtonPress, cellPoint(22, 6), Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, cellPoint(22, 6), Qt::NoButton);
+  EXPECT_FALSE(menuEntryEnabled("Copy"));  // a click selects nothing
+  // From the right end of the box's middle row back to the 'B' of its top row.
+  mouse(QEvent::MouseButtonPress, cellPoint(27, 6), Qt::LeftButton);
+  mouse(QEvent::MouseMove, cellPoint(25, 5), Qt::LeftButton);
+  mouse(QEvent::MouseMove, cellPoint(22, 5), Qt::LeftButton);
+  mouse(QEvent::MouseButtonRelease, cellPoint(22, 5), Qt::NoButton);
+  QGuiApplication::clipboard()->clear();
+  RunMenuEntry("Copy");
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "------\nBoot 1\n");
+  if (QGuiApplication::clipboard()->supportsSelection()) {
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Selection).toStdString(), "------\nBoot 1\n");
+  }
+}
+
+// The save dialogs propose a name with the date and time, and a name typed
+// without its extension gets it.
+TEST_F(WindowTest, SaveDialogsProposeADatedNameAndAddTheExtension) {
+  MakeWindow();
+  floppytest::TTempDir dir;
+  for (const auto& [entry, extension] : {std::pair{"Save screenshot...", ".png"}, std::pair{"Save screen text...", ".txt"}}) {
+    QString proposed;
+    Window->RunSaveDialog = [&](const QString&, const QString&, const QString& name, const app::TConDos::TChosen& done) {
+      proposed = name;
+      done(QString::fromStdString(dir.File("typed")));
+    };
+    RunMenuEntry(entry);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^screen-\\d{4}-\\d{2}-\\d{2}-\\d{4}\\") + extension + "$")
+                    .match(proposed)
+                    .hasMatch())
+        << proposed.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(dir.File(std::string("typed") + extension)))) << entry;
+  }
+  EXPECT_TRUE(Messages.empty());
 }
 
 TEST_F(WindowTest, ScreenTextGoesToTheClipboardAndToAFileAsUtf8) {
@@ -570,7 +633,9 @@ TEST_F(WindowTest, ScreenTextGoesToTheClipboardAndToAFileAsUtf8) {
 
   floppytest::TTempDir dir;
   const std::string path = dir.File("screen.txt");
-  Window->RunSaveDialog = [&](const QString&, const QString&) { return std::optional<QString>(QString::fromStdString(path)); };
+  Window->RunSaveDialog = [&](const QString&, const QString&, const QString&, const app::TConDos::TChosen& done) {
+    done(QString::fromStdString(path));
+  };
   RunMenuEntry("Save screen text...");
   const auto bytes = floppytest::ReadFile(path);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), expected);
@@ -586,9 +651,10 @@ TEST_F(WindowTest, ScreenshotIsThePngOfTheImageAtOneToOneWithTheCursorMarker) {
   Window->Screen.ScreenDirty = 1;
   floppytest::TTempDir dir;
   const std::string path = dir.File("shot.png");
-  Window->RunSaveDialog = [&](const QString&, const QString& filter) {
+  Window->RunSaveDialog = [&](const QString&, const QString& filter, const QString&,
+                              const app::TConDos::TChosen& done) {
     EXPECT_EQ(filter, "PNG images (*.png)");
-    return std::optional<QString>(QString::fromStdString(path));
+    done(QString::fromStdString(path));
   };
   RunMenuEntry("Save screenshot...");
   const QImage png(QString::fromStdString(path), "PNG");
@@ -608,8 +674,8 @@ TEST_F(WindowTest, AFileThatCannotBeWrittenIsReportedAndNothingIsLeft) {
   for (const char* entry : {"Save screenshot...", "Save screen text..."}) {
     Messages.clear();
     Details.clear();
-    Window->RunSaveDialog = [](const QString&, const QString&) {
-      return std::optional<QString>(QStringLiteral("/no/such/dir/out.file"));
+    Window->RunSaveDialog = [](const QString&, const QString&, const QString&, const app::TConDos::TChosen& done) {
+      done(QStringLiteral("/no/such/dir/out.file"));
     };
     RunMenuEntry(entry);
     ASSERT_EQ(Messages.size(), 1u) << entry;
@@ -618,7 +684,9 @@ TEST_F(WindowTest, AFileThatCannotBeWrittenIsReportedAndNothingIsLeft) {
   }
   // A cancelled dialog does nothing.
   Messages.clear();
-  Window->RunSaveDialog = [](const QString&, const QString&) { return std::optional<QString>(); };
+  Window->RunSaveDialog = [](const QString&, const QString&, const QString&, const app::TConDos::TChosen& done) {
+    done(QString());
+  };
   RunMenuEntry("Save screenshot...");
   EXPECT_TRUE(Messages.empty());
 }
@@ -765,6 +833,26 @@ TEST_F(WindowTest, FloppyToolTipShowsTheImageAndWhyItIsNotServed) {
   EXPECT_EQ(Window->EnaFloppy->toolTip().toStdString(),
             "Enable Remote Floppy\nImage: " + a +
                 " (write-protected)\nFAT image, 512-byte sectors, 18 sectors per track, 2 heads\nWrite protection on");
+  Window->Floppy.CloseImage();
+}
+
+// A change to a file that is no diskette keeps the image in service, and the
+// window says so (the session goes on: the message does not end anything).
+TEST_F(WindowTest, ARefusedChangeOfImageIsShownAndTheImageStays) {
+  MakeWindow();
+  Window->Session.ImageMessageOut = nullptr;
+  floppytest::TTempDir dir;
+  const std::string good = dir.File("good.img");
+  const std::string text = dir.File("text.txt");
+  floppytest::WriteFile(good, floppytest::Image144());
+  floppytest::WriteFile(text, floppytest::Bytes(19, 'x'));
+  ASSERT_TRUE(Window->Floppy.OpenImage(good, false));
+  EXPECT_FALSE(Window->Floppy.ChangeImage(text, false));
+  const std::string why = text + ": no FAT boot sector (19 bytes); still serving " + good;
+  EXPECT_EQ(Messages, std::vector<QString>{"The floppy image was not changed"});
+  EXPECT_EQ(Details, std::vector<QString>{QString::fromStdString(why)});
+  EXPECT_TRUE(Window->EnaFloppy->toolTip().contains(QString::fromStdString(why)));
+  EXPECT_EQ(Window->Floppy.Status().Name, good);
   Window->Floppy.CloseImage();
 }
 

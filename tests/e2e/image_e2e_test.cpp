@@ -3,6 +3,10 @@
 // serves, with and without faults on the line.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cmath>
 
 #include "tests/e2e/e2e_support.h"
@@ -154,5 +158,31 @@ INSTANTIATE_TEST_SUITE_P(
                     "2e-6", "--reboot-in-transfer", "40", "--stall-every", "90", "--seed", "8"},
                    "bits_flipped"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Without a window nobody would see that no diskette is served: an --image
+// that cannot be opened stops the start with its reason, as a port does.
+TEST(ImageOption, AnImageThatCannotBeOpenedStopsTheStartWithItsReason) {
+  e2e::TTempDir dir;
+  const std::string held = (dir / "held.img").string();
+  e2e::WriteFile(held, TBytes(512, 0));
+  const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);  // another program serves it
+  const struct {
+    std::string Image;
+    std::string Reason;
+  } cases[] = {
+      {(dir / "none.img").string(), "No such file or directory"},
+      {held, "in use: another program holds a lock on it"},
+      {dir.path().string(), "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    const auto r = e2e::Run({e2e::ConsolePath(), "--headless", "--com1", "/dev/null", "--image", c.Image}, 30);
+    ASSERT_FALSE(r.TimedOut) << c.Image;
+    EXPECT_EQ(r.Status, 1) << c.Image;
+    EXPECT_EQ(r.Err, "consolew: --image " + c.Image + ": " + c.Reason + "\n");
+  }
+  ::close(holder);
+}
 
 }  // namespace

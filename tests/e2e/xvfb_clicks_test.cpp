@@ -40,7 +40,7 @@ TEST(XvfbClicks, ClicksAtTheLayoutsRectanglesHitTheirControls) {
   options.Com1 = "/dev/no-such-serial-port";
   app::TConDos window(options);
   window.ShowMessage = [](const QString&, const QString&) {};
-  window.RunOpenDialog = [] { return std::optional<QString>(); };
+  window.RunOpenDialog = [](const app::TConDos::TChosen& done) { done(QString()); };
   window.move(0, 0);
   window.show();
   window.Disconnect->setEnabled(true);  // clickable while disconnected, for the test

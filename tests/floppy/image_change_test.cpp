@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 
 #include "floppy/disk_service.h"
 #include "floppy/floppy_image.h"
@@ -116,9 +117,10 @@ TEST_F(ImageChangeTest, AFailedChangeKeepsAnEarlierOneForTheBoardToHear) {
 struct TRefusedCase {
   const char* Name;
   std::string File;  // relative to the test's folder
-  Bytes Content;
+  std::optional<Bytes> Content;  // none: no such file
   Lines Screen;      // after the name-dependent lines are made relative
   std::string Error;
+  std::string Notice;  // the one line for the user (tool tip, status line, message box)
 };
 
 class ImageChangeRefused : public ImageChangeTest, public ::testing::WithParamInterface<TRefusedCase> {};
@@ -127,8 +129,10 @@ class ImageChangeRefused : public ImageChangeTest, public ::testing::WithParamIn
 TEST_P(ImageChangeRefused, KeepsTheOldImage) {
   const auto& c = GetParam();
   const std::string path = Dir.File(c.File);
-  if (!c.Content.empty()) floppytest::WriteFile(path, c.Content);
+  if (c.Content) floppytest::WriteFile(path, *c.Content);
   Open(A);
+  Lines notices;
+  Floppy.OnChangeRefused = [&](const std::string& line) { notices.push_back(line); };
   Floppy.RequestImage(path);
   Core.Board.Send(Disk(0x0201, 0x0003)).Ack().Ack().Send(Disk(0x1600)).Ack();
   EXPECT_EQ(Run(), Cat({kAckByte, ReplyBytes(0, 0x0001, 0x1234, 0x0003, 0, 0), Sector(ImageA, 2),
@@ -143,18 +147,34 @@ TEST_P(ImageChangeRefused, KeepsTheOldImage) {
   EXPECT_EQ(Messages, screen);
   EXPECT_NE(std::find(Errors.begin(), Errors.end(), fill(c.Error)), Errors.end());
   EXPECT_EQ(Floppy.Status().Name, A);
+  EXPECT_EQ(notices, Lines{fill(c.Notice)});
+  EXPECT_EQ(Floppy.Status().Message, fill(c.Notice));
+  EXPECT_TRUE(Floppy.Status().Trouble);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Images, ImageChangeRefused,
     ::testing::Values(
-        TRefusedCase{"Missing", "none.img", {}, {"Can not open image file %s\r\n", "Still serving %a\r\n"},
-                     "Can not open image file %s: No such file or directory"},
+        TRefusedCase{"Missing", "none.img", std::nullopt, {"Can not open image file %s\r\n", "Still serving %a\r\n"},
+                     "Can not open image file %s: No such file or directory",
+                     "Can not open image file %s: No such file or directory; still serving %a"},
+        // Served at Connect, but no diskette to change to: only the one message.
+        TRefusedCase{"TextFile", "text.txt", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'd', 'i', 's', 'k', 'e', 't',
+                                                   't', 'e', ' ', 'a', 't', ' ', '\n'},
+                     {"%s: no FAT boot sector (19 bytes)\r\n", "Still serving %a\r\n"},
+                     "%s: no FAT boot sector (19 bytes)", "%s: no FAT boot sector (19 bytes); still serving %a"},
+        TRefusedCase{"EmptyFile", "empty.img", Bytes{}, {"%s: no FAT boot sector (0 bytes)\r\n", "Still serving %a\r\n"},
+                     "%s: no FAT boot sector (0 bytes)", "%s: no FAT boot sector (0 bytes); still serving %a"},
+        // A whole diskette's size with a FAT mark but no geometry cannot address a sector either.
+        TRefusedCase{"NoGeometry", "zero.img", Image144(floppytest::BootSector("FAT12", 512, 2880, 0, 0)),
+                     {"%s: no FAT boot sector (1474560 bytes)\r\n", "Still serving %a\r\n"},
+                     "%s: no FAT boot sector (1474560 bytes)", "%s: no FAT boot sector (1474560 bytes); still serving %a"},
         TRefusedCase{"Sectors1024", "big.img", Image144(floppytest::BootSector("FAT12", 1024)),
                      {"Bytes Per Sector :  1024\r\n", "Total Sector 16  :  2880\r\n",
                       "Sectors Per Track:  18\r\n", "Number Heads     :  2\r\n",
                       "Can't support sector size not equal 512\r\n", "Still serving %a\r\n"},
-                     "Can't support sector size not equal 512"}),
+                     "Can't support sector size not equal 512",
+                     "Can't support sector size not equal 512; still serving %a"}),
     testsupport::TNameField());
 
 // A second holder of the image: refused while the first one serves it, in

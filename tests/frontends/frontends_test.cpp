@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
+#include "display/screen.h"
 #include "frontends/console_log.h"
 #include "frontends/terminal_view.h"
 #include "keyboard/key_pacer.h"
@@ -143,6 +147,28 @@ TEST_F(TerminalViewTest, StatusLineTellsWhyThereIsNoImage) {
   EXPECT_EQ(View->StatusLine(),
             " COM1 | disconnected | 0 bytes | A: none (Can not open image file "
             "/no/such/dir/disk.img: No such file or directory)");
+}
+
+// A change to a file that is no diskette (Ctrl-] f) is refused; the status
+// line says why and what stays in service.
+TEST_F(TerminalViewTest, StatusLineTellsWhyAnImageWasNotChanged) {
+  Session.ImageMessageOut = nullptr;
+  char dir[] = "/tmp/consolew-images-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string served = std::string(dir) + "/zeros.img";
+  const std::string text = std::string(dir) + "/text.txt";
+  std::ofstream(served, std::ios::binary) << std::string(1474560, '\0');
+  std::ofstream(text) << "not a diskette\n";
+  ASSERT_TRUE(Session.Floppy.OpenImage(served, false));  // no FAT mark either: served as at Connect
+  EXPECT_FALSE(Session.Floppy.ChangeImage(text, false));
+  EXPECT_NE(View->StatusLine().find(" | A: zeros.img (" + text + ": no FAT boot sector (15 bytes); still serving " +
+                                    served + ")"),
+            std::string::npos)
+      << View->StatusLine();
+  Session.Floppy.CloseImage();
+  ::unlink(served.c_str());
+  ::unlink(text.c_str());
+  ::rmdir(dir);
 }
 
 TEST_F(TerminalViewTest, StatusLineCountsRequestsAndCommandKeyIShowsTheLinkStatistics) {
@@ -325,6 +351,56 @@ TEST(ConsoleLog, PlainUtf8LinesAppendedAndFlushedAsTheyEnd) {
   full.Text("line\n");
   EXPECT_EQ(full.WriteError(), "No space left on device");
   full.Text("next\n");  // no crash, nothing more tried
+}
+
+// What the board writes at positions (a menu, a status box) comes out a line
+// per row; a line wrapped at column 80 stays one
+// line. With timestamps each line carries the local time of its first character.
+TEST(ConsoleLog, ARowOfItsOwnIsALineOfItsOwnAndCarriesItsTime) {
+  char path[] = "/tmp/consolew-log-XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  const std::string oldTz = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
+  ::setenv("TZ", "UTC0", 1);
+  ::tzset();
+  {
+    app::TConsoleLog log;
+    std::string error;
+    ASSERT_TRUE(log.Open(path, error)) << error;
+    log.Timestamps = true;
+    // 2026-12-09 13:12:03.045 UTC, moved on by the test.
+    auto now = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796821923045));
+    log.Clock = [&now] { return now; };
+    display::TScreen screen;
+    screen.OnText = [&log](std::string_view text, int32_t row, int32_t endRow) { log.Text(text, row, endRow); };
+    const auto at = [&screen](int col, int row, const std::string& text) {
+      screen.CursorCol = col;  // as the board's set-cursor call
+      screen.CursorRow = row;
+      for (const char c : text) screen.TelePutch(static_cast<uint8_t>(c));
+    };
+    at(10, 5, "File");
+    now += std::chrono::milliseconds(1500);
+    at(10, 6, "Edit");  // the menu's next row: "File" ends, stamped when it began
+    at(20, 6, "Ctrl+E");  // the same row goes on
+    now += std::chrono::hours(1);
+    at(70, 10, "0123456789abcdef\r\n");  // wrapped at column 80: still one line
+    screen.ConPrintf("Serial port back\r\n");
+    at(0, 3, "A>");
+  }
+  ::setenv("TZ", oldTz.c_str(), 1);
+  if (oldTz.empty()) ::unsetenv("TZ");
+  ::tzset();
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(),
+            "2026-12-09 13:12:03.045 File\n"
+            "2026-12-09 13:12:04.545 EditCtrl+E\n"
+            "2026-12-09 14:12:04.545 0123456789abcdef\n"
+            "2026-12-09 14:12:04.545 Serial port back\n"
+            "2026-12-09 14:12:04.545 A>\n");
+  ::unlink(path);
 }
 
 }  // namespace

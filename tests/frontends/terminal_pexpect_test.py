@@ -146,8 +146,8 @@ def main():
         # through the blink bit (the demo's title bar is black on light grey,
         # its desktop light grey on blue: nothing bright but the yellow text).
         linux = dict(env, TERM="linux", LANG="C", COLORTERM="")
-        child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host, "--image", "/nonexistent.img"],
-                              env=linux, dimensions=(26, 80), timeout=30)
+        child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host], env=linux, dimensions=(26, 80),
+                              timeout=30)
         out = Renderer()
         out.stream.use_utf8 = False  # pyte takes the character sets only so
         child.logfile_read = out
@@ -162,6 +162,14 @@ def main():
         assert b";93;" not in out.raw and b";1;33;" in out.raw, "yellow not as the console takes it"
         box = out.screen.display[2]
         assert box.startswith(" \u250c\u2500") and "\u2510" in box, box
+
+        # An image that cannot be opened ends the start, before the terminal is taken.
+        child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host, "--image", "/nonexistent.img"],
+                              env=env, dimensions=(26, 80), timeout=30)
+        child.expect(pexpect.EOF)
+        child.close()
+        assert child.exitstatus == 1, child.exitstatus
+        assert b"--image /nonexistent.img: No such file or directory" in child.before, child.before
 
         # A terminal that cannot show the screen is refused with the reason.
         child = pexpect.spawn(CONSOLE, ["--terminal", "--com1", line.host], env=dict(env, TERM="dumb"),
