@@ -12,6 +12,7 @@
 #include "app/display_check.h"
 #include "app/front_ends.h"
 #include "app/options.h"
+#include "app/profile.h"
 #include "comm/port_list.h"
 
 namespace {
@@ -31,7 +32,7 @@ bool HasDisplay(const app::TOptions& options) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const app::TParseResult parsed = app::ParseOptions(args);
+  const app::TParseResult parsed = app::ParseCommandLine(args, app::DefaultConfigPlaces());
   if (parsed.ExitCode >= 0) {
     std::fputs(parsed.Message.c_str(), parsed.ExitCode == 0 ? stdout : stderr);
     return parsed.ExitCode;

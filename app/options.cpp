@@ -97,10 +97,16 @@ TParseResult Exit0(std::string message) {
 
 }  // namespace
 
+TOptionKind OptionKind(std::string_view name) {
+  if (Find(kValueOptions, name) != nullptr) return TOptionKind::Value;
+  if (Find(kFlagOptions, name) != nullptr) return TOptionKind::Flag;
+  return TOptionKind::Unknown;
+}
+
 std::string VersionText() { return std::string("consolew ") + CONSOLEW_VERSION; }
 
 std::string Usage() {
-  return "Usage: consolew [options]\n"
+  return "Usage: consolew [PROFILE] [options]\n"
          "Remote console for an embedded x86 board on a serial line (115200 8N1).\n"
          "\n"
          "  --com1 DEVICE   device behind \"COM1\" (default /dev/ttyS0), e.g. /dev/ttyUSB0,\n"
@@ -139,6 +145,11 @@ std::string Usage() {
          "                  bytes of each cell, row by row) to FILE at exit\n"
          "  --list          list the serial ports this machine has, one a line (a\n"
          "                  /dev/serial/by-id name with the tty it stands for), and exit\n"
+         "  --profile NAME  the settings of section [NAME] of the config file (also as the first\n"
+         "                  argument: consolew NAME); options given here win over the file's\n"
+         "  --config FILE   the config file (default ~/.config/consolew/consolew.conf, then\n"
+         "                  /etc/consolew/consolew.conf): INI, keys named as the long options\n"
+         "  --print-config  print the settings in effect and where each came from, and exit\n"
          "  --version       show the version\n"
          "  --help          show this text\n"
          "An option's value may also follow an '=' (--image=FILE).\n"

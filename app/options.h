@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/session_options.h"
@@ -20,6 +21,9 @@ struct TParseResult {
 // it as the next argument or after '=' ("--image FILE", "--image=FILE").
 TParseResult ParseOptions(const std::vector<std::string>& args);
 std::string Usage();
+// Whether `name` ("--image") is one of the console's options, and whether it takes a value.
+enum class TOptionKind { Unknown, Flag, Value };
+TOptionKind OptionKind(std::string_view name);
 // "consolew 1.01": the program and its version.
 std::string VersionText();
 

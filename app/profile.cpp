@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string_view>
@@ -159,6 +160,9 @@ TConfigPlaces DefaultConfigPlaces() {
   }
   places.Defaults.emplace_back("/etc/consolew/consolew.conf");
   places.Read = [](const std::string& path, std::string& text) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return EISDIR;
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) return errno != 0 ? errno : ENOENT;
     std::ostringstream s;
