@@ -156,6 +156,17 @@ void TAttachSession::ChangeImage(const std::string& path) {
           });
 }
 
+bool TAttachSession::History(int seconds, THistoryDone done) {
+  Request(QJsonObject{{"cmd", "history"}, {"seconds", seconds}}, [done = std::move(done)](const QJsonObject& answer) {
+    if (answer.value("ok").toBool()) {
+      done(answer.value("cast").toString().toStdString(), "");
+    } else {
+      done("", StringOf(answer.value("error"), "refused"));
+    }
+  });
+  return true;
+}
+
 void TAttachSession::TakeKeyboard() {
   Request(QJsonObject{{"cmd", "take"}}, [this](const QJsonObject& answer) {
     if (answer.value("ok").toBool()) {

@@ -70,6 +70,7 @@ class TAttachSession : public ITerminalSession {
   bool Shared() const override { return true; }
   void TakeKeyboard() override;
   void ReleaseKeyboard() override;
+  bool History(int seconds, THistoryDone done) override;
 
  private:
   using TAnswered = std::function<void(const QJsonObject&)>;

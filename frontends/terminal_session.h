@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "display/screen.h"
@@ -55,6 +56,14 @@ class ITerminalSession {
   virtual bool Shared() const { return false; }
   virtual void TakeKeyboard() {}
   virtual void ReleaseKeyboard() {}
+  // Ctrl-] h: the last `seconds` of the screen as an asciicast v2 text, given
+  // to `done` (or the reason there is none). False: this seat keeps no history.
+  using THistoryDone = std::function<void(const std::string& cast, const std::string& error)>;
+  virtual bool History(int seconds, THistoryDone done) {
+    (void)seconds;
+    (void)done;
+    return false;
+  }
 };
 
 // The console's own session as the terminal's.

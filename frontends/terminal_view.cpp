@@ -27,7 +27,10 @@ constexpr const char* kSharedStartHint = "Ctrl-] w take keyboard, q detach, ? he
 constexpr const char* kHelp = "Ctrl-] q quit  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
 // A seat that shares the console: q leaves it running.
 constexpr const char* kSharedHelp =
-    "Ctrl-] q detach  w take keyboard  v give back  r refresh  d Ctrl+Alt+Del  f floppy  ] Ctrl-]  l redraw  i stats";
+    "Ctrl-] q detach  w take keyboard  v give back  r refresh  d Ctrl+Alt+Del  f floppy  h last 10 min  ] Ctrl-]  l "
+    "redraw  i stats";
+// Ctrl-] h asks for this much of the screen's history.
+constexpr int kHistorySeconds = 600;
 constexpr const char* kPrompt = " Floppy image (Enter: change, Esc: cancel): ";
 // Commands that act on the board keep their place among the keys typed around
 // them; the others (quit, redraw, help, statistics, floppy prompt) act at once.
@@ -171,7 +174,7 @@ void TTerminalView::Show(const std::string& bytes) {
 void TTerminalView::Draw() {
   // While the terminal has not taken the last bytes, the changes wait: the next
   // tick sends them against what it will show then.
-  if (!Started || Output.Pending()) return;
+  if (!Started || Output.Pending() || Player) return;
   Show(Writer.Update(Session.Screen(), StatusLine(), StartTicks > 0 ? StartHint() : ""));
 }
 
@@ -258,6 +261,7 @@ std::string TTerminalView::StatusLine() const {
 
 void TTerminalView::Refresh(bool) {
   FeedKeys();
+  if (Player) PlayOn();
   Draw();
   if (NoteTicks > 0 && --NoteTicks == 0 && StatsNote && StatsPage + 1 < StatsPages().size()) {
     ++StatsPage;  // the next page of the statistics
@@ -325,6 +329,10 @@ void TTerminalView::ReadInput() {
 }
 
 void TTerminalView::Typed(const uint8_t* data, size_t size, uint64_t nowMs) {
+  if (Player && size > 0) {
+    EndReplay();  // any key ends a replay; it is not for the board
+    return;
+  }
   if (size == 0) {
     for (const auto& input : Decoder.Feed(data, 0, nowMs)) Handle(input);
   }
@@ -455,6 +463,10 @@ void TTerminalView::Command(char command) {
       Prompting = true;
       PromptText = Session.FloppyStatus().Name;
       break;
+    case 'h':
+    case 'H':
+      AskHistory();
+      break;
     case 'i':
     case 'I': {
       // The link statistics on the status line, kept up to date while they
@@ -469,6 +481,51 @@ void TTerminalView::Command(char command) {
       Note(Session.Shared() ? kSharedHelp : kHelp, kNoteTicks);
       break;
   }
+}
+
+void TTerminalView::AskHistory() {
+  if (Player || HistoryAsked) return;
+  const std::weak_ptr<int> alive = Alive;
+  HistoryAsked = Session.History(kHistorySeconds, [this, alive](const std::string& cast, const std::string& error) {
+    if (!alive.expired()) StartReplay(cast, error);
+  });
+  Note(HistoryAsked ? "asking the console for its last 10 minutes..."
+                    : "no history here: Ctrl-] h is for a terminal attached with --attach",
+       kNoteTicks);
+}
+
+void TTerminalView::StartReplay(const std::string& cast, const std::string& error) {
+  HistoryAsked = false;
+  auto player = std::make_unique<TCastPlayer>();
+  if (!error.empty() || !player->Load(cast)) {
+    Note("history: " + (error.empty() ? std::string("nothing to replay") : error), kNoteTicks);
+    return;
+  }
+  Player = std::move(player);
+  PlayStartMs = NowMs();
+  // The screen as it was first, with a line saying what this is.
+  std::string start = "\x1b[0m\x1b[2J";
+  if (Writer.Size().Rows > display::TScreen::kRows) {
+    start += "\x1b[" + std::to_string(display::TScreen::kRows + 1) +
+             ";1H\x1b[7m the console's last 10 minutes, pauses shortened, 4x; any key: live\x1b[0m\x1b[H";
+  }
+  Output.Discard();
+  Show(start);
+  PlayOn();
+}
+
+void TTerminalView::PlayOn() {
+  // The last picture stays a moment before the live screen comes back.
+  constexpr uint64_t kLingerMs = 2000;
+  const uint64_t elapsed = NowMs() - PlayStartMs;
+  Show(Player->Due(elapsed));
+  if (Player->Done() && elapsed >= Player->LengthMs() + kLingerMs) EndReplay();
+}
+
+void TTerminalView::EndReplay() {
+  Player.reset();
+  Redraw();
+  Note("live again", kNoteTicks);
 }
 
 }  // namespace app

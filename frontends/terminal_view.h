@@ -16,6 +16,7 @@
 #include "display/terminal_writer.h"
 #include "keyboard/key_pacer.h"
 #include "keyboard/terminal_keys.h"
+#include "frontends/cast_player.h"
 #include "frontends/terminal_session.h"
 #include "session/session.h"
 
@@ -127,6 +128,11 @@ class TTerminalView : public ISessionView {
   // Ctrl-] f: the path of another floppy image is typed on the status line.
   // Returns how many of the bytes the prompt took (up to its Enter or Esc).
   size_t PromptInput(const uint8_t* data, size_t size);
+  // Ctrl-] h: the console's last ten minutes played, then live again.
+  void AskHistory();
+  void StartReplay(const std::string& cast, const std::string& error);
+  void PlayOn();
+  void EndReplay();
 
   // The console's own session when the view was made for it.
   std::unique_ptr<TLocalTerminalSession> Local;
@@ -148,6 +154,12 @@ class TTerminalView : public ISessionView {
   bool StatsNote = false;  // the note is the link statistics (Ctrl-] i)
   size_t StatsPage = 0;
   bool Started = false;
+  // A replay of the history in progress (nothing live is drawn meanwhile).
+  std::unique_ptr<TCastPlayer> Player;
+  uint64_t PlayStartMs = 0;
+  bool HistoryAsked = false;
+  // Answers that come after the view is gone find this expired.
+  std::shared_ptr<int> Alive = std::make_shared<int>(0);
   bool RedrawOnInput = false;
 };
 

@@ -142,4 +142,49 @@ TEST_F(AttachSessionTest, KeysInFlightAreBoundedAndTheRestFollowTheAnswers) {
   EXPECT_EQ(total, 80U);
 }
 
+TEST_F(AttachSessionTest, CtrlBracketHPlaysTheHistoryAndAKeyGoesBackToLive) {
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+  app::TTerminalView::TConfig config;
+  config.InFd = Out;
+  config.OutFd = fds[1];
+  View = std::make_unique<app::TTerminalView>(Session, config);
+  View->SetSize({80, 26});
+  const auto drawn = [&] {
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+    return out;
+  };
+  Session.Received(R"({"event":"role","writer":true})");
+  Requests();
+
+  // A console that keeps no history says so on the status line.
+  Type("\x1dh");
+  ASSERT_EQ(Sent.size(), 1U);
+  EXPECT_EQ(Sent[0].value("seconds").toInt(), 600);
+  double id = Sent[0].value("id").toDouble();
+  Requests();
+  Session.Received(R"({"ok":false,"error":"unknown command","id":)" + std::to_string(static_cast<int>(id)) + "}");
+  EXPECT_EQ(View->StatusLine(), " history: unknown command");
+
+  Type("\x1dh");
+  id = Sent[0].value("id").toDouble();
+  Requests();
+  const QString cast = "{\"version\": 2, \"width\": 80, \"height\": 25}\n[3.0, \"o\", \"BOOT-1\"]\n"
+                       "[3.5, \"m\", \"connect COM1\"]\n[90.0, \"o\", \"LATER\"]\n";
+  Session.Received(QJsonDocument(QJsonObject{{"ok", true}, {"id", id}, {"cast", cast}})
+                       .toJson(QJsonDocument::Compact).toStdString());
+  const std::string first = drawn();
+  EXPECT_NE(first.find("BOOT-1"), std::string::npos);
+  EXPECT_NE(first.find("last 10 minutes"), std::string::npos);
+  EXPECT_EQ(first.find("LATER"), std::string::npos);  // due a quarter of a second later
+
+  Type("x");  // ends the replay; not for the board
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(View->StatusLine(), " live again");
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
 }  // namespace
