@@ -1,5 +1,7 @@
 #include "frontends/web_console.h"
 
+#include "display/cp437.h"
+
 #include <QAbstractHttpServer>
 #include <QFile>
 #include <QHostInfo>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <array>
 
+#include "display/cp437.h"
 #include "frontends/web_screen_image.h"
 
 namespace app {
@@ -40,6 +43,17 @@ QByteArray Header(const QHttpServerRequest& request, const char* name) {
 QByteArray PageFile(const char* name) {
   QFile f(QString::fromLatin1(name));
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The page with the console's CP437 table (the code point each code shows
+// as), which its replay of the history needs to read the recording back.
+QByteArray PageWithCp437(QByteArray page) {
+  QByteArray table = "[";
+  for (int code = 0; code < 256; ++code) {
+    table += QByteArray::number(static_cast<uint>(display::Cp437ToUnicode(static_cast<uint8_t>(code))));
+    table += code < 255 ? "," : "]";
+  }
+  return page.replace("/*CP437*/null", table);
 }
 
 // A WebSocket from a page of this server, or from no page at all (a script):
@@ -159,7 +173,7 @@ class TWebConsole::THttpServer : public QAbstractHttpServer {
     if (path.startsWith(QLatin1String("/api/"))) return Api(request, path, get, responder), true;
     if (!get) return responder.write(TStatus::MethodNotAllowed), true;
     if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
-      static const QByteArray page = PageFile(":/web/console.html");
+      static const QByteArray page = PageWithCp437(PageFile(":/web/console.html"));
       responder.write(page,
                       {{"Content-Type", "text/html; charset=utf-8"},
                        {"Cache-Control", "no-store"},

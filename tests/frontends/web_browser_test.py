@@ -2,7 +2,8 @@
 chromium-driver) against the simulated board: the canvas shows the board's
 cells in the palette with box characters that join, typed keys reach the board
 as BIOS codes (letters, Shift, arrows, F-keys, Ctrl+Alt+Del from the menu), a
-view-only page types nothing, a reload shows the same screen, and keys typed
+view-only page types nothing, a reload shows the same screen, the replay of
+the history ends on the board's screen, and keys typed
 while the socket is down are never sent later. With CONSOLEW_SCREENSHOTS=DIR
 the page's pictures for the README are saved there."""
 import base64
@@ -94,6 +95,27 @@ let sum = 0; for (let i = 0; i < d.length; i += 4) { const y = Math.floor(i / 4 
 if (Math.floor(y / h) !== skip) sum = (sum * 31 + d[i] + 7 * d[i + 1] + 13 * d[i + 2]) % 1000000007; } return sum;""")
 
 
+# The replay's cells against the live ones as they look: code 0 and the blank
+# alike, and a blank's foreground unseen (the terminal writer leaves it).
+SAME_CELLS_JS = """const r = consolew.replay; if (!r || r.next < r.events.length) return null;
+const blank = (c, i) => c[i & ~1] === 0 || c[i & ~1] === 32;
+const norm = c => Array.from(c, (v, i) => i % 2 === 0 ? (v === 0 ? 32 : v) : blank(c, i) ? v & 0xF0 : v).join();
+return norm(r.term.cells) === norm(consolew.cells);"""
+
+
+def check_replay(d):
+    """"Replay the last 10 minutes" reads the console's recording back into the
+    very cells it shows now, and a click goes back to live."""
+    d.find_element("id", "replay").click()
+    wait_for(lambda: d.execute_script(SAME_CELLS_JS) is not None, 30, "the replay's end")
+    assert d.execute_script(SAME_CELLS_JS), "the replay ends on another screen than the board's: " + str(d.execute_script(
+        """const a = consolew.replay.term.cells, b = consolew.cells, out = [];
+for (let i = 0; i < a.length && out.length < 12; i++) if (a[i] !== b[i])
+out.push([i >> 1, i % 2, a[i], b[i]]); return out;"""))
+    d.find_element("id", "replaying").click()
+    assert d.execute_script("return consolew.replay === null"), "still replaying after the click"
+
+
 def type_keys(d, *keys):
     chain = ActionChains(d)
     for k in keys:
@@ -118,6 +140,7 @@ def check_demo(line):
         open_page(d, served, VIEWER)
         wait_for(lambda: snapshot(d) == before, 10, "the same screen after a reload")
         assert d.execute_script("return document.getElementById('take').hidden"), "a viewer may not take"
+        check_replay(d)
         if SHOTS:
             os.makedirs(SHOTS, exist_ok=True)
             d.save_screenshot(os.path.join(SHOTS, "web-console-view.png"))
