@@ -219,7 +219,7 @@ bool KeyAndScreen(const std::string& console, const std::string& image) {
 
   // Screen changes: one character, then the time until a screen event arrives.
   TWsClient viewer(s.Port, kViewToken);
-  if (!viewer.Ok() || !viewer.Send("{\"cmd\":\"subscribe\",\"id\":2}") || !Answered(viewer, "2", 5000)) return Failed("step 5");
+  if (!viewer.Ok() || !viewer.Send("{\"cmd\":\"subscribe\",\"scroll\":true,\"id\":2}") || !Answered(viewer, "2", 5000)) return Failed("step 5");
   std::string m;
   while (viewer.Next(m, 300)) {
   }
@@ -278,7 +278,7 @@ bool ManyViewers(const std::string& console, const std::string& image, int pings
   std::vector<std::unique_ptr<TWsClient>> viewers;
   for (int i = 0; i < 50; ++i) {
     viewers.push_back(std::make_unique<TWsClient>(shared.Port, kViewToken));
-    if (!viewers.back()->Ok() || !viewers.back()->Send("{\"cmd\":\"subscribe\",\"id\":1}")) return false;
+    if (!viewers.back()->Ok() || !viewers.back()->Send("{\"cmd\":\"subscribe\",\"scroll\":true,\"id\":1}")) return false;
   }
   std::atomic<bool> stop{false};
   std::thread reader([&] {

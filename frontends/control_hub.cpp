@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "floppy/floppy_image.h"
+#include "frontends/screen_scroll.h"
 
 namespace app {
 
@@ -216,9 +217,10 @@ void TControlHub::AddBuiltins() {
   Commands["screen"] = [this](TControlClient&, const QJsonObject&, auto answer) { answer(ScreenObject()); };
   Commands["status"] = [this](TControlClient& c, const QJsonObject&, auto answer) { answer(StatusObject(&c)); };
   Commands["wait"] = [this](TControlClient& c, const QJsonObject& r, auto) { StartWait(c, r); };
-  Commands["subscribe"] = [this](TControlClient& c, const QJsonObject&, auto answer) {
+  Commands["subscribe"] = [this](TControlClient& c, const QJsonObject& r, auto answer) {
     answer(Ok());
     c.Subscribed_ = true;
+    c.Scroll = r.value(QLatin1String("scroll")).toBool();
     c.ScreenSent = false;
     c.StatusSent.clear();
     c.StatusOwed = true;  // the status at the next tick
@@ -436,6 +438,13 @@ void TControlHub::SendScreenEvent(TControlClient& client) {
   if (client.ScreenSent && client.ChangesSent == s.Changes) return;
   // A client that has not read what it was sent gets the changes merged later.
   if (client.ScreenSent && client.Transport->Pending() > kMergeAbove) return;
+  // A screen that scrolled: the client moves its copy, and gets only the rows
+  // that still differ (a line of teletype output costs a row, not the screen).
+  int scrolled = 0;
+  if (client.Scroll && client.ScreenSent) {
+    scrolled = ScrolledRows(client.Cells.data(), s.VideoBuffer.data());
+    ScrollCells(client.Cells.data(), scrolled);
+  }
   QJsonArray rows;
   for (int row = 0; row < TScreen::kRows; ++row) {
     const auto* cells = &s.VideoBuffer[static_cast<size_t>(row * TScreen::kCols)];
@@ -459,12 +468,13 @@ void TControlHub::SendScreenEvent(TControlClient& client) {
   const bool full = !client.ScreenSent;
   client.ScreenSent = true;
   client.ChangesSent = s.Changes;
-  if (rows.isEmpty() && !cursorMoved && !full) return;
+  if (rows.isEmpty() && !cursorMoved && !full && scrolled == 0) return;
   client.CursorCol = s.CursorCol;
   client.CursorRow = s.CursorRow;
   QJsonObject e;
   e["event"] = QStringLiteral("screen");
   e["full"] = full;
+  if (scrolled > 0) e["scroll"] = scrolled;
   e["cursor"] = QJsonArray{s.CursorCol, s.CursorRow};
   e["rows"] = rows;
   Send(client, e);

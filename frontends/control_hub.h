@@ -58,6 +58,8 @@ class TControlClient {
   uint64_t Serial;
   bool Gone = false;
   bool Subscribed_ = false;
+  // Subscribed with "scroll": true: screen events may say the rows moved up.
+  bool Scroll = false;
   bool WasWriter = false;
   // What the client was sent last: the screen's cells and cursor, the status.
   bool ScreenSent = false;

@@ -112,4 +112,51 @@ TEST_F(ControlHubTest, AClientGoneMidWaitIsToldNothingAndHoldsNothing) {
   EXPECT_EQ(b.Sent.back().value("row").toInt(), 0);
 }
 
+// A client's copy of the screen kept by its screen events, moved as "scroll" says.
+void Apply(QByteArray& copy, const QJsonObject& event) {
+  const int n = event.value("scroll").toInt();
+  if (n > 0) {
+    copy = copy.mid(n * 160) + QByteArray(n * 160, '\0');
+    for (int i = (25 - n) * 160; i < 4000; i += 2) copy[i] = 0x20, copy[i + 1] = 0x07;
+  }
+  for (const auto& row : event.value("rows").toArray()) {
+    const QJsonObject r = row.toObject();
+    copy.replace(r.value("row").toInt() * 160, 160, QByteArray::fromBase64(r.value("cells").toString().toLatin1()));
+  }
+}
+
+TEST_F(ControlHubTest, AScrollingScreenCostsTheClientsThatMoveTheirCopyOnlyTheNewRows) {
+  for (int row = 0; row < 25; ++row) Write(row, ("line " + std::to_string(row)).c_str());
+  TFakeTransport moves, plain;
+  Hub.Receive(Hub.Open(moves, true, "moves"), R"({"cmd":"subscribe","scroll":true})");
+  Hub.Receive(Hub.Open(plain, true, "plain"), R"({"cmd":"subscribe"})");
+  QByteArray copy(4000, '\0');
+  Apply(copy, moves.Events("screen")[0]);
+
+  struct TStep {
+    int Up;        // lines the board's output moved the screen up
+    int Scroll;    // the event's "scroll" (0: none)
+    int Rows;      // rows the event carries
+  };
+  // Two lines of output, then one line rewritten in place, then a screen cleared.
+  for (const TStep step : {TStep{2, 2, 2}, TStep{0, 0, 1}, TStep{25, 0, 25}}) {
+    SCOPED_TRACE(step.Up);
+    if (step.Up == 0) {
+      Write(10, "rewritten");
+    } else {
+      Session.Screen.CursorRow = 24;
+      for (int i = 0; i < step.Up; ++i) Session.Screen.TelePutch('\n');  // a line feed on the last row
+      for (int row = 25 - step.Up; row < 25; ++row) Write(row, ("new " + std::to_string(step.Up * 100 + row)).c_str());
+    }
+    Tick();
+    const QJsonObject e = moves.Events("screen").back();
+    EXPECT_EQ(e.value("scroll").toInt(), step.Scroll);
+    EXPECT_EQ(e.value("rows").toArray().size(), step.Rows);
+    Apply(copy, e);
+    EXPECT_EQ(copy, QByteArray::fromBase64(Hub.ScreenObject().value("cells").toString().toLatin1()));
+    EXPECT_FALSE(plain.Events("screen").back().contains("scroll"));
+  }
+  EXPECT_EQ(plain.Events("screen")[1].value("rows").toArray().size(), 25);
+}
+
 }  // namespace
