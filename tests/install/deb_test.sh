@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # After `make deb`: the two packages extract (dpkg -x) into a scratch root
 # with every file in place, the unit's ExecStart names the packaged binary,
-# and the installed programs run from there.
+# the installed programs run from there, and so does the unit's command line.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 debdir=${1:-$src/build-deb}
@@ -35,4 +35,7 @@ if command -v man >/dev/null 2>&1; then
   LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$root/usr/share/man/man1/consolew.1.gz" | grep -q 'CONTROL PROTOCOL' \
     || fail "the packaged man page does not render"
 fi
+# The packaged unit's command line for a board-sim profile, --attach, the recording replayed.
+/usr/bin/python3 "$src/tests/install/service_e2e_test.py" --root "$root" "$root/usr/bin/board-sim" \
+  || fail "the packaged service does not run"
 echo "deb: consolew $version and consolew-board-sim extract with all their files, both programs run: OK"

@@ -3,7 +3,10 @@ installed unit's ExecStart, for a profile whose board is board-sim on a pty of
 its own, run as a command; `consolew --attach` on the socket the unit names
 shows the board's screen and detaches; the recording the profile names,
 replayed through pyte, ends on the screen the console had at exit. Skipped
-(77) while the console has no --profile, --attach or --record."""
+(77) while the console has no --profile, --attach or --record.
+
+    service_e2e_test.py BUILD BOARDSIM            the build tree, installed with cmake --install
+    service_e2e_test.py --root ROOT BOARDSIM      a package extracted into ROOT (dpkg -x)"""
 import json
 import os
 import shlex
@@ -16,12 +19,14 @@ import shutil
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "frontends"))
 from frontend_support import SKIP, need, wait_for, read_screen_dump  # noqa: E402
 
-BUILD, BOARDSIM = (os.path.abspath(a) for a in sys.argv[1:3])
+PACKAGE_ROOT = os.path.abspath(sys.argv[2]) if sys.argv[1] == "--root" else None
+BUILD = None if PACKAGE_ROOT else os.path.abspath(sys.argv[1])
+BOARDSIM = os.path.abspath(sys.argv[-1])
 BANNER = "Nerova board simulator - target application"
 
 
 def main():
-    console = os.path.join(BUILD, "consolew")
+    console = os.path.join(PACKAGE_ROOT, "usr/bin/consolew") if PACKAGE_ROOT else os.path.join(BUILD, "consolew")
     usage = subprocess.run([console, "--help"], stdout=subprocess.PIPE, text=True).stdout
     missing = [o for o in ("--profile", "--attach", "--record", "--control") if o not in usage]
     if missing:
@@ -37,9 +42,14 @@ def main():
     try:
         prefix, run = os.path.join(scratch, "prefix"), os.path.join(scratch, "run")
         os.makedirs(run)
-        subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+        if PACKAGE_ROOT:
+            prefix = PACKAGE_ROOT
+        else:
+            subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
         unit = open(os.path.join(prefix, "lib/systemd/system/consolew@.service")).read()
         exec_start = next(l[len("ExecStart="):] for l in unit.splitlines() if l.startswith("ExecStart="))
+        if PACKAGE_ROOT:  # the unit names /usr/bin/consolew; here it is under the scratch root
+            exec_start = exec_start.replace("/usr/bin/consolew", console, 1)
         # What systemd would do: %i is the instance, /run/consolew the runtime folder.
         command = shlex.split(exec_start.replace("%i", "bench1").replace("/run/consolew", run))
         socket_path = os.path.join(run, "bench1.sock")
