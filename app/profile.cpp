@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string_view>
 
 #include "app/config_file.h"
@@ -165,10 +164,13 @@ TConfigPlaces DefaultConfigPlaces() {
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) return errno != 0 ? errno : ENOENT;
-    std::ostringstream s;
-    s << in.rdbuf();
+    // Bounded: --config /dev/zero or a log named by mistake is refused, not read for ever.
+    std::string got(kMaxConfigBytes + 1, '\0');
+    in.read(got.data(), static_cast<std::streamsize>(got.size()));
     if (in.bad()) return EIO;
-    text = s.str();
+    if (static_cast<std::size_t>(in.gcount()) > kMaxConfigBytes) return EFBIG;
+    got.resize(static_cast<std::size_t>(in.gcount()));
+    text = std::move(got);
     return 0;
   };
   return places;

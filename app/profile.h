@@ -7,6 +7,7 @@
 // the key, and ends the start with status 2.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ struct TConfigPlaces {
   // Reads a file: 0 with `text`, else the errno (ENOENT: not there).
   std::function<int(const std::string& path, std::string& text)> Read;
 };
+
+// A config file larger than this is refused (EFBIG) unread.
+inline constexpr std::size_t kMaxConfigBytes = 1024 * 1024;
 
 // ~/.config/consolew/consolew.conf (or $XDG_CONFIG_HOME/...), then
 // /etc/consolew/consolew.conf, read from the file system.

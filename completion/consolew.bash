@@ -19,7 +19,8 @@ _consolew_profiles() {
         done
     fi
     [[ -r $config ]] || return 0
-    sed -n 's/^[[:space:]]*\[\([^]]*\)\][[:space:]]*$/\1/p' -- "$config" 2>/dev/null
+    # "[ name ]" is the profile "name", as consolew reads it.
+    sed -n 's/^[[:space:]]*\[[[:space:]]*\([^]]*[^][:space:]]\)[[:space:]]*\][[:space:]]*$/\1/p' -- "$config" 2>/dev/null
 }
 
 # Serial devices: stable by-id names first, then the ttys themselves.

@@ -1,6 +1,8 @@
 // Profiles: the config file's section under the command line, and every
 // mistake in the file named by file, line and key with status 2.
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -106,6 +108,38 @@ TEST(ProfileTest, PrintConfigSaysWhereEachSettingCameFrom) {
   // --terminal on the command line replaces the file's headless.
   EXPECT_EQ(r.Message.find("headless"), std::string::npos);
   EXPECT_EQ(r.Message.find("/srv/boot.img"), std::string::npos);
+}
+
+// The file system's reader: what a start with --config meets.
+TEST(ProfileTest, TheFileSystemReaderIsBounded) {
+  const std::string dir = ::testing::TempDir();
+  const std::string small = dir + "consolew-profile-test.conf";
+  std::ofstream(small) << "[b]\ncom1 = /dev/ttyS3\n";
+  const std::string big = dir + "consolew-profile-test-big.conf";
+  std::ofstream(big) << "[b]\n" << std::string(app::kMaxConfigBytes, '#') << "\n";
+  struct TRead {
+    std::string Path;
+    int Errno;
+  };
+  const std::vector<TRead> reads = {{small, 0}, {big, EFBIG}, {"/dev/zero", EFBIG}, {dir, EISDIR},
+                                    {dir + "consolew-no-such.conf", ENOENT}};
+  const app::TConfigPlaces places = app::DefaultConfigPlaces();
+  for (const TRead& r : reads) {
+    SCOPED_TRACE(r.Path);
+    std::string text;
+    EXPECT_EQ(places.Read(r.Path, text), r.Errno);
+    if (r.Errno == 0) {
+      EXPECT_EQ(text, "[b]\ncom1 = /dev/ttyS3\n");
+    }
+  }
+  const app::TParseResult zero = app::ParseCommandLine({"b", "--config", "/dev/zero"}, places);
+  EXPECT_EQ(zero.ExitCode, 2);
+  EXPECT_EQ(zero.Message, "consolew: /dev/zero: File too large\n");
+  const app::TParseResult good = app::ParseCommandLine({"b", "--config", small}, places);
+  EXPECT_EQ(good.ExitCode, -1) << good.Message;
+  EXPECT_EQ(good.Options.Com1, "/dev/ttyS3");
+  std::remove(small.c_str());
+  std::remove(big.c_str());
 }
 
 }  // namespace

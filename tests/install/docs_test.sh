@@ -27,14 +27,14 @@ for option in $("$consolew" --help | grep -o -- '--[a-z0-9][a-z0-9-]*' | sort -u
   [ "$option" = --help ] || grep -q -- "$option\\b" "$completion" || fail "$option is not completed"
 done
 
-printf '[bench1]\ncom1 = /dev/ttyUSB0\n\n[lab-2]\n# [commented]\nimage = x.img\n' >"$scratch/profiles.conf"
+printf '[bench1]\ncom1 = /dev/ttyUSB0\n\n[lab-2]\n# [commented]\nimage = x.img\n [ spaced ] \r\n' >"$scratch/profiles.conf"
 touch "$scratch/floppy.img" "$scratch/flash.bin"
 complete_line() {  # WORDS...: COMPREPLY of the last word, sorted, one line
   bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _consolew
            printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "' _ "$completion" "$@"
 }
 got=$(complete_line consolew --config "$scratch/profiles.conf" --profile "")
-[ "$got" = "bench1 lab-2 " ] || fail "profiles completed as: $got"
+[ "$got" = "bench1 lab-2 spaced " ] || fail "profiles completed as: $got"
 mkdir -p "$scratch/home/.config/consolew"
 cp "$scratch/profiles.conf" "$scratch/home/.config/consolew/consolew.conf"
 got=$(HOME=$scratch/home XDG_CONFIG_HOME='' complete_line consolew l)
