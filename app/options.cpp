@@ -81,6 +81,17 @@ const T* Find(const std::array<T, N>& table, std::string_view name) {
   return nullptr;
 }
 
+// "[HOST:]PORT" as --serve takes it: a port number, after a host when there is
+// a ':' (whether the host is an address is for the web console to say).
+bool IsServeAddress(std::string_view where) {
+  const size_t colon = where.rfind(':');
+  const std::string_view port = colon == std::string_view::npos ? where : where.substr(colon + 1);
+  if (colon == 0 || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  return std::stoul(std::string(port)) <= 65535;
+}
+
 TParseResult Fail(const std::string& why) {
   TParseResult r;
   r.ExitCode = 2;
@@ -213,6 +224,9 @@ TParseResult ParseOptions(const std::vector<std::string>& args) {
     if ((o.ControlMode & ~0770U) != 0 || (o.ControlMode & 0600U) != 0600U) {
       return Fail("--control-mode: the owner reads and writes, the group may, others may not (0600 to 0660)");
     }
+  }
+  if (!o.ServeAddress.empty() && !IsServeAddress(o.ServeAddress)) {
+    return Fail("--serve needs [HOST:]PORT, e.g. 8080 or 0.0.0.0:8080 (not '" + o.ServeAddress + "')");
   }
   if (o.ControlPath.empty() && o.ControlReadOnlyPath.empty() && !o.ControlModeText.empty()) {
     return Fail("--control-mode needs --control PATH or --control-read-only PATH");

@@ -75,6 +75,8 @@ TEST(ProfileTest, FileUnderTheCommandLineAndEveryMistakeNamed) {
        ":2: key 'attach': not a setting"},
       {"bad value for the console", {{kEtcConf, "[b]\ncontrol-mode = 9z\n"}}, {"b"}, 2, "", "", false,
        "/etc/consolew/consolew.conf:2: key 'control-mode'"},
+      {"bad address", {{kEtcConf, "[b]\nconnect = true\nserve = 80a\n"}}, {"b"}, 2, "", "", false,
+       "/etc/consolew/consolew.conf:3: key 'serve': --serve needs [HOST:]PORT"},
       {"missing section", {{kEtcConf, kGood}}, {"bench3"}, 2, "", "", false,
        "no profile [bench3] (profiles: bench1, bench2)"},
       {"no file at all", {}, {"bench1"}, 2, "", "", false, "no config file (looked for " + std::string(kHomeConf)},
