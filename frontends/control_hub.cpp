@@ -218,9 +218,11 @@ void TControlHub::AddBuiltins() {
   Commands["status"] = [this](TControlClient& c, const QJsonObject&, auto answer) { answer(StatusObject(&c)); };
   Commands["wait"] = [this](TControlClient& c, const QJsonObject& r, auto) { StartWait(c, r); };
   Commands["subscribe"] = [this](TControlClient& c, const QJsonObject& r, auto answer) {
+    const QJsonValue scroll = r.value(QLatin1String("scroll"));
+    if (!scroll.isUndefined() && !scroll.isBool()) return answer(Error("scroll must be true or false"));
     answer(Ok());
     c.Subscribed_ = true;
-    c.Scroll = r.value(QLatin1String("scroll")).toBool();
+    c.Scroll = scroll.toBool();
     c.ScreenSent = false;
     c.StatusSent.clear();
     c.StatusOwed = true;  // the status at the next tick

@@ -19,7 +19,7 @@ int ScrolledRows(const display::TScreenCell* before, const display::TScreenCell*
   int inPlace = 0;
   for (int r = 0; r < kRows; ++r) inPlace += SameRow(now, r, before, r) ? 1 : 0;
   int best = 0;
-  int bestSame = inPlace + 1;  // a move must save two rows at least
+  int bestSame = inPlace;  // a move must save a row at least
   for (int n = 1; n < kRows; ++n) {
     if (kRows - n <= bestSame) break;  // fewer rows left than the best has already
     int same = 0;

@@ -9,8 +9,8 @@
 namespace app {
 
 // Rows 1-24 moved up: the N for which the most rows of `now` equal the rows N
-// below them in `before`; 0 when moving saves fewer than two rows against
-// sending the changed rows as they are. Both are 80x25 cells, row by row.
+// below them in `before`; 0 when moving saves no row against sending the
+// changed rows as they are. Both are 80x25 cells, row by row.
 int ScrolledRows(const display::TScreenCell* before, const display::TScreenCell* now);
 
 // Moves the rows of `cells` up by `rows`; the rows freed at the bottom are

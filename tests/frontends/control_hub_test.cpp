@@ -2,6 +2,7 @@
 // reads nothing is sent (screen events merged while much is unread, closed
 // past 1 MiB), the answers' ids, and requests in flight when a client goes.
 #include "frontends/control_hub.h"
+#include "frontends/screen_scroll.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,45 @@ TEST_F(ControlHubTest, AScrollingScreenCostsTheClientsThatMoveTheirCopyOnlyTheNe
     EXPECT_FALSE(plain.Events("screen").back().contains("scroll"));
   }
   EXPECT_EQ(plain.Events("screen")[1].value("rows").toArray().size(), 25);
+}
+
+// Screens given a letter a row (the row filled with it, attribute 07h): the
+// rows moved up, and the rows that still differ once the copy has moved.
+TEST(ScrolledRows, TheMoveThatLeavesTheMostRowsEqualAndOnlyWhenItSavesARow) {
+  struct TCase {
+    const char* Before;
+    const char* Now;
+    int Scroll;
+    int Differ;
+  };
+  constexpr const char* kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+  constexpr const char* kBlank = "                         ";
+  const TCase cases[] = {
+      {kLetters, kLetters, 0, 0},                     // unchanged
+      {kLetters, "BCDEFGHIJKLMNOPQRSTUVWXY ", 1, 0},  // a line feed on the last row
+      {kLetters, "DEFGHIJKLMNOPQRSTUVWXYabc", 3, 3},  // three lines in one tick
+      {kLetters, "abcdefghijklmnopqrstuvwxy", 0, 25}, // all new
+      {kLetters, "BCxxxxxxxxxxxxxxxxxxxxxxY", 1, 23}, // moving saves one row
+      {kLetters, "BxxxxxxxxxxxxxxxxxxxxxxxY", 0, 24}, // a tie stays in place
+      {kBlank, "A                        ", 0, 1},    // blank rows alike: written in place
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Now);
+    auto fill = [](const char* rows) {
+      std::vector<display::TScreenCell> cells(25 * 80);
+      for (size_t i = 0; i < cells.size(); ++i) cells[i] = {static_cast<uint8_t>(rows[i / 80]), 0x07};
+      return cells;
+    };
+    std::vector<display::TScreenCell> before = fill(c.Before);
+    const std::vector<display::TScreenCell> now = fill(c.Now);
+    EXPECT_EQ(app::ScrolledRows(before.data(), now.data()), c.Scroll);
+    app::ScrollCells(before.data(), c.Scroll);
+    int differ = 0;
+    for (int row = 0; row < 25; ++row) {
+      differ += std::equal(now.begin() + row * 80, now.begin() + row * 80 + 80, before.begin() + row * 80) ? 0 : 1;
+    }
+    EXPECT_EQ(differ, c.Differ);
+  }
 }
 
 }  // namespace

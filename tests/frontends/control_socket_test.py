@@ -189,6 +189,7 @@ def check_bad_input(sock):
         (b'{"cmd":"code","code":65536}\n', "code must be an integer 0-65535"),
         (b'{"cmd":"key","key":["F1"]}\n', "key must be a string"),
         (b'{"cmd":"keyevent","code":"ShiftLeft","down":"yes"}\n', "down must be true or false"),
+        (b'{"cmd":"subscribe","scroll":1}\n', "scroll must be true or false"),
         (b'{"cmd":"type","text":"\xff\xfe"}\n', None),  # not UTF-8: some error, nothing typed
     ]
     for line, error in table:

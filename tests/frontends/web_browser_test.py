@@ -3,7 +3,8 @@ chromium-driver) against the simulated board: the canvas shows the board's
 cells in the palette with box characters that join, typed keys reach the board
 as BIOS codes (letters, Shift, arrows, F-keys, Ctrl+Alt+Del from the menu), a
 view-only page types nothing, a reload shows the same screen, the replay of
-the history ends on the board's screen, and keys typed
+the history ends on the board's screen, a screen event's "scroll" moves the
+page's copy, and keys typed
 while the socket is down are never sent later. With CONSOLEW_SCREENSHOTS=DIR
 the page's pictures for the README are saved there."""
 import base64
@@ -116,6 +117,26 @@ out.push([i >> 1, i % 2, a[i], b[i]]); return out;"""))
     assert d.execute_script("return consolew.replay === null"), "still replaying after the click"
 
 
+# A screen event that says the rows moved up by 20 (the demo's desktop goes where
+# blank rows come in), with the new bottom row only: the page's copy before and after.
+SCROLL_JS = """const before = [Array.from(consolew.cells), consolew.text.slice()];
+screenEvent({event: "screen", full: false, scroll: 20, cursor: [0, 24], rows: [arguments[0]]});
+return [before, [Array.from(consolew.cells), consolew.text.slice(), document.getElementById('text').textContent]];"""
+
+
+def check_scroll_event(d):
+    """"scroll": N moves the page's copy up, blank rows (a space in 07h) come in
+    at the bottom, and the event's rows are written over it."""
+    text24 = "scrolled".ljust(80)
+    cells24 = bytes(b for ch in text24.encode() for b in (ch, 0x1E))  # yellow on blue
+    row = {"row": 24, "text": text24, "cells": base64.b64encode(cells24).decode()}
+    (cells, text), (after, after_text, shown) = d.execute_script(SCROLL_JS, row)
+    expected = cells[20 * 160:] + [0x20, 0x07] * 80 * 19 + list(cells24)  # rows 20-24 up, 19 blank, the new one
+    assert after == expected, [i for i in range(4000) if after[i] != expected[i]][:12]
+    assert after_text == text[20:] + [" " * 80] * 19 + [text24], after_text
+    assert shown == "\n".join(after_text)
+
+
 def type_keys(d, *keys):
     chain = ActionChains(d)
     for k in keys:
@@ -150,6 +171,7 @@ def check_demo(line):
             type_keys(d, "dir", Keys.LEFT)
             d.find_element("id", "stats").click()
             d.save_screenshot(os.path.join(SHOTS, "web-console.png"))
+        check_scroll_event(d)  # last: the page's copy is no longer the board's
     finally:
         d.quit()
         served.kill()
