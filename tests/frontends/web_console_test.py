@@ -136,8 +136,14 @@ def check_socket(served):
     for _ in range(3000):
         w.recv()
     assert answer(w, {"cmd": "status"})["writer"] is True
-    w.send("x" * (70 * 1024))  # over 64 KiB: the socket ends
-    assert close_code(w) == 1009
+    # Over 64 KiB: the socket ends with 1009. The server closes while the
+    # client may still be sending, so the close frame can be lost to a reset.
+    try:
+        w.send("x" * (70 * 1024))
+        ended = close_code(w)
+    except (ConnectionResetError, BrokenPipeError, websocket.WebSocketConnectionClosedException):
+        ended = "reset"
+    assert ended in (1009, "reset"), ended
     v.close()
 
 
