@@ -7,7 +7,7 @@ import os
 import sys
 
 from frontend_support import SKIP, need, wait_for
-from readme_snippets_test import Scratch, snippets
+from readme_snippets_test import Scratch, required_snippets
 
 CONSOLE, BOARDSIM, README, DEMO_IMAGE, CLIENTS = (os.path.abspath(a) for a in sys.argv[1:6])
 sys.path.insert(0, CLIENTS)
@@ -16,12 +16,7 @@ from consolew_client import Console  # noqa: E402
 
 def main():
     need("labgrid")
-    if not os.path.exists(DEMO_IMAGE):
-        print(f"SKIP: {DEMO_IMAGE} was not made (make deps installs mkfs.fat and mcopy)")
-        sys.exit(SKIP)
-    found = snippets(open(README, encoding="utf-8").read())
-    for name in ("board", "control-console", "attach-labgrid"):
-        assert name in found, f"README.md has no block marked <!-- tested: {name} -->"
+    found = required_snippets(README, DEMO_IMAGE, ("board", "control-console", "attach-labgrid"))
     s = Scratch()
     try:
         sock = s.paths["/tmp/board.sock"] = os.path.join(s.dir, "board.sock")

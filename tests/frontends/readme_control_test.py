@@ -8,19 +8,14 @@ import subprocess
 import sys
 
 from frontend_support import SKIP, need, wait_for
-from readme_snippets_test import PYTHON, Scratch, snippets
+from readme_snippets_test import PYTHON, Scratch, required_snippets
 
 CONSOLE, BOARDSIM, README, DEMO_IMAGE, CLIENTS = (os.path.abspath(a) for a in sys.argv[1:6])
 
 
 def main():
     need("pytest")
-    if not os.path.exists(DEMO_IMAGE):
-        print(f"SKIP: {DEMO_IMAGE} was not made (make deps installs mkfs.fat and mcopy)")
-        sys.exit(SKIP)
-    found = snippets(open(README, encoding="utf-8").read())
-    for name in ("board", "control-console", "control-pytest"):
-        assert name in found, f"README.md has no block marked <!-- tested: {name} -->"
+    found = required_snippets(README, DEMO_IMAGE, ("board", "control-console", "control-pytest"))
     s = Scratch()
     try:
         s.paths["/tmp/board.sock"] = os.path.join(s.dir, "board.sock")

@@ -27,6 +27,17 @@ def snippets(text):
     return found
 
 
+def required_snippets(readme, demo_image, names):
+    """The README's blocks NAMES (each must be there); skips without the demo image."""
+    if not os.path.exists(demo_image):
+        print(f"SKIP: {demo_image} was not made (make deps installs mkfs.fat and mcopy)")
+        sys.exit(SKIP)
+    found = snippets(open(readme, encoding="utf-8").read())
+    for name in names:
+        assert name in found, f"README.md has no block marked <!-- tested: {name} -->"
+    return found
+
+
 class Scratch:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="consolew-readme-")
