@@ -6,7 +6,7 @@ driver has detached."""
 import os
 import sys
 
-from frontend_support import SKIP, need, wait_for
+from frontend_support import need, wait_for
 from readme_snippets_test import Scratch, required_snippets
 
 CONSOLE, BOARDSIM, README, DEMO_IMAGE, CLIENTS = (os.path.abspath(a) for a in sys.argv[1:6])

@@ -7,7 +7,7 @@ import os
 import subprocess
 import sys
 
-from frontend_support import SKIP, need, wait_for
+from frontend_support import need, wait_for
 from readme_snippets_test import PYTHON, Scratch, required_snippets
 
 CONSOLE, BOARDSIM, README, DEMO_IMAGE, CLIENTS = (os.path.abspath(a) for a in sys.argv[1:6])
